@@ -1,0 +1,35 @@
+#pragma once
+// The line's Modbus RTU master: functions 3, 4, 6 and 16. Each call is one transaction on
+// Port: the request goes out, the answer of the expected length is read in one read bounded
+// by the port's time-outs, checked, and the result is true or false. Nothing is retried.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <utility>
+
+#include "link/PortDef.h"
+
+namespace ModBus {
+
+using RegisterArray = std::array<uint16_t, 1025>;
+
+// Direction of a frame handed to the traffic sink.
+enum : uint8_t { Sent = 0, Received = 1 };
+
+extern TPort* Port;  // valid from program start to exit, created with the defaults
+
+uint16_t Crc16(const uint8_t* bytes, size_t length);
+
+// Counts outside what a frame can carry (reads 1..125, writes 1..123) fail without sending.
+bool ReadHoldingRegisters(uint8_t address, uint16_t first, uint16_t count, RegisterArray& regs);
+bool ReadInputRegisters(uint8_t address, uint16_t first, uint16_t count, RegisterArray& regs);
+bool WriteSingleRegister(uint8_t address, uint16_t reg, uint16_t value);
+bool WriteMultipleRegisters(uint8_t address, uint16_t first, uint16_t count, RegisterArray regs);
+
+// Receives every complete frame sent or received; an empty function stops the recording.
+void SetTrafficSink(
+    std::function<void(const uint8_t* bytes, uint16_t count, uint8_t direction)> sink);
+
+}  // namespace ModBus

@@ -1,0 +1,106 @@
+#pragma once
+// Serial communications in the shape of the Win32 calls the port object is written against.
+// On Windows these pass straight through to the API; elsewhere they are built on termios
+// with the same contract (see SerialPosix.cpp).
+
+#include <cstdint>
+#include <cstring>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
+namespace Serial {
+
+#ifdef _WIN32
+using Handle = HANDLE;
+using Dcb = DCB;
+using CommTimeouts = COMMTIMEOUTS;
+inline const Handle InvalidHandle = INVALID_HANDLE_VALUE;
+#else
+using Handle = intptr_t;  // a file descriptor
+constexpr Handle InvalidHandle = -1;
+
+// The Win32 DCB, field for field, so the flag word and its bits mean the same everywhere.
+struct Dcb {
+  uint32_t DCBlength;
+  uint32_t BaudRate;
+  uint32_t fBinary : 1;
+  uint32_t fParity : 1;
+  uint32_t fOutxCtsFlow : 1;
+  uint32_t fOutxDsrFlow : 1;
+  uint32_t fDtrControl : 2;
+  uint32_t fDsrSensitivity : 1;
+  uint32_t fTXContinueOnXoff : 1;
+  uint32_t fOutX : 1;
+  uint32_t fInX : 1;
+  uint32_t fErrorChar : 1;
+  uint32_t fNull : 1;
+  uint32_t fRtsControl : 2;
+  uint32_t fAbortOnError : 1;
+  uint32_t fDummy2 : 17;
+  uint16_t wReserved;
+  uint16_t XonLim;
+  uint16_t XoffLim;
+  uint8_t ByteSize;
+  uint8_t Parity;
+  uint8_t StopBits;
+  char XonChar;
+  char XoffChar;
+  char ErrorChar;
+  char EofChar;
+  char EvtChar;
+  uint16_t wReserved1;
+};
+
+struct CommTimeouts {
+  uint32_t ReadIntervalTimeout;
+  uint32_t ReadTotalTimeoutMultiplier;
+  uint32_t ReadTotalTimeoutConstant;
+  uint32_t WriteTotalTimeoutMultiplier;
+  uint32_t WriteTotalTimeoutConstant;
+};
+#endif
+
+static_assert(sizeof(Dcb) == 28, "DCB must keep the Win32 layout");
+
+// Values of the DCB fields, as Win32 names them.
+enum : uint8_t { NoParity = 0, OddParity = 1, EvenParity = 2, MarkParity = 3, SpaceParity = 4 };
+enum : uint8_t { OneStopBit = 0, One5StopBits = 1, TwoStopBits = 2 };
+enum : uint32_t { DtrControlDisable = 0, DtrControlEnable = 1, DtrControlHandshake = 2 };
+enum : uint32_t {
+  RtsControlDisable = 0,
+  RtsControlEnable = 1,
+  RtsControlHandshake = 2,
+  RtsControlToggle = 3
+};
+constexpr uint32_t PurgeRxClear = 0x0008;
+constexpr uint32_t MaxDword = 0xFFFFFFFFu;
+
+// The 32 bits that follow BaudRate, as one word (0x8091 is binary mode, DTR on, TX
+// continues on XOFF and the reserved bit 15).
+inline uint32_t DcbFlags(const Dcb& dcb) {
+  uint32_t flags;
+  std::memcpy(&flags, reinterpret_cast<const unsigned char*>(&dcb) + 8, sizeof flags);
+  return flags;
+}
+inline void SetDcbFlags(Dcb& dcb, uint32_t flags) {
+  std::memcpy(reinterpret_cast<unsigned char*>(&dcb) + 8, &flags, sizeof flags);
+}
+
+// CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL).
+Handle OpenPort(const char* name);
+bool SetTimeouts(Handle handle, const CommTimeouts& timeouts);                // SetCommTimeouts
+bool SetupQueues(Handle handle, uint32_t inQueue, uint32_t outQueue);         // SetupComm
+bool SetState(Handle handle, const Dcb& dcb);                                 // SetCommState
+bool GetState(Handle handle, Dcb& dcb);                                       // GetCommState
+bool Purge(Handle handle, uint32_t flags);                                    // PurgeComm
+bool ReadBytes(Handle handle, void* buffer, uint32_t count, uint32_t& read);  // ReadFile
+bool WriteBytes(Handle handle, const void* buffer, uint32_t count,
+                uint32_t& written);  // WriteFile
+bool ClosePort(Handle handle);       // CloseHandle
+
+}  // namespace Serial

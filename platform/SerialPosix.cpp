@@ -1,0 +1,336 @@
+// The Win32 serial contract on a POSIX terminal:
+// - open is exclusive (flock against our own kind, TIOCEXCL against others) and refuses
+//   anything that is not a terminal, so a stray file named like a port is never written;
+// - a read of n bytes ends when all arrived, when the gap between two bytes passes
+//   ReadIntervalTimeout, or when ReadTotalTimeoutMultiplier * n + ReadTotalTimeoutConstant
+//   has passed, as ReadFile does;
+// - the DCB maps to termios and to the modem-line ioctls, and a setting the line refuses
+//   fails as a whole, leaving the handle as it was; a pseudo-terminal carries bytes with no
+//   framing and no modem lines (the kernel pins it to 8 bits without parity), so there those
+//   fields are remembered per handle, as a virtual serial port would keep them;
+// - the purge of received bytes that follows a write takes effect where the write begins:
+//   write() returns before the bytes are on the wire, and on a pseudo-terminal the far end
+//   may already have answered by then, so flushing afterwards could drop the answer.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <map>
+#include <mutex>
+
+#include "platform/Serial.h"
+#include "platform/SerialPosixLine.h"
+
+namespace Serial {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct PortState {
+  CommTimeouts Timeouts{};
+  Dcb State{};  // what SetState last accepted, for the fields termios does not hold
+  bool ModemLines = false;
+  bool Pseudo = false;         // a pseudo-terminal
+  bool PurgedAtWrite = false;  // the input was flushed when the last write began
+};
+
+std::mutex gMutex;
+std::map<int, PortState> gPorts;
+
+bool Lookup(Handle handle, PortState& state) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  auto it = gPorts.find(static_cast<int>(handle));
+  if (it == gPorts.end()) return false;
+  state = it->second;
+  return true;
+}
+
+int Fd(Handle handle) {
+  return static_cast<int>(handle);
+}
+
+int MillisLeft(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  if (left.count() <= 0) return 0;
+  // poll rounds down; one extra millisecond keeps a read from ending early.
+  return static_cast<int>(left.count()) + 1;
+}
+
+bool IsPseudoTerminal(int fd) {
+  struct stat st;
+  // Unix 98 pseudo-terminal slaves have the majors 136 to 143.
+  return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 &&
+         major(st.st_rdev) <= 143;
+}
+
+bool HasModemLines(int fd) {
+  int bits = 0;
+  return ioctl(fd, TIOCMGET, &bits) == 0;
+}
+
+bool SetModemLine(int fd, int line, bool on) {
+  return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0;
+}
+
+Dcb InitialDcb(int fd) {
+  Dcb dcb{};
+  dcb.DCBlength = sizeof(Dcb);
+  dcb.fBinary = 1;
+  dcb.fDtrControl = DtrControlEnable;
+  dcb.fRtsControl = RtsControlEnable;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  Posix::LineSettings line;
+  if (Posix::ReadLine(fd, line)) {
+    dcb.BaudRate = line.Baud;
+    dcb.ByteSize = line.ByteSize;
+    dcb.Parity = line.Parity;
+    dcb.StopBits = line.TwoStopBits ? TwoStopBits : OneStopBit;
+  }
+  return dcb;
+}
+
+bool ValidFraming(const Dcb& dcb) {
+  if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SpaceParity)
+    return false;
+  // As the Windows serial driver: 1.5 stop bits only with 5 data bits, 2 never with 5.
+  if (dcb.StopBits == One5StopBits) return dcb.ByteSize == 5;
+  if (dcb.StopBits == TwoStopBits) return dcb.ByteSize != 5;
+  return dcb.StopBits == OneStopBit;
+}
+
+// Without modem lines (a pseudo-terminal) the handshake fields are only remembered. With
+// them, what Linux cannot do is refused: DTR and DSR handshaking, RTS toggling.
+bool ValidHandshake(const Dcb& dcb, bool modemLines) {
+  if (!modemLines) return true;
+  return dcb.fDtrControl != DtrControlHandshake && dcb.fRtsControl != RtsControlToggle &&
+         !dcb.fOutxDsrFlow && !dcb.fDsrSensitivity;
+}
+
+}  // namespace
+
+Handle OpenPort(const char* name) {
+  int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return InvalidHandle;
+  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    return InvalidHandle;
+  }
+  ioctl(fd, TIOCEXCL);
+  Posix::MakeRaw(fd);
+  PortState state;
+  state.State = InitialDcb(fd);
+  state.ModemLines = HasModemLines(fd);
+  state.Pseudo = IsPseudoTerminal(fd);
+  std::lock_guard<std::mutex> lock(gMutex);
+  gPorts[fd] = state;
+  return fd;
+}
+
+bool ClosePort(Handle handle) {
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    if (gPorts.erase(Fd(handle)) == 0) {
+      errno = EBADF;
+      return false;
+    }
+  }
+  // The exclusive flag outlives our descriptor when another one (the far end's) keeps the
+  // terminal alive.
+  ioctl(Fd(handle), TIOCNXCL);
+  return close(Fd(handle)) == 0;
+}
+
+bool SetTimeouts(Handle handle, const CommTimeouts& timeouts) {
+  std::lock_guard<std::mutex> lock(gMutex);
+  auto it = gPorts.find(Fd(handle));
+  if (it == gPorts.end()) return false;
+  it->second.Timeouts = timeouts;
+  return true;
+}
+
+bool SetupQueues(Handle handle, uint32_t inQueue, uint32_t outQueue) {
+  // The kernel sizes its own queues; the call only has to be valid.
+  PortState state;
+  return Lookup(handle, state) && inQueue > 0 && outQueue > 0;
+}
+
+bool SetState(Handle handle, const Dcb& dcb) {
+  PortState state;
+  if (!Lookup(handle, state)) return false;
+  const int fd = Fd(handle);
+  if (!ValidFraming(dcb) || !ValidHandshake(dcb, state.ModemLines)) return false;
+
+  Posix::LineSettings line;
+  line.Baud = dcb.BaudRate;
+  line.ByteSize = state.Pseudo ? 8 : dcb.ByteSize;
+  line.Parity = state.Pseudo ? uint8_t{NoParity} : dcb.Parity;
+  line.TwoStopBits = dcb.StopBits != OneStopBit;
+  line.CtsRtsFlow = dcb.fOutxCtsFlow || dcb.fRtsControl == RtsControlHandshake;
+  line.CheckParity = dcb.fParity;
+  line.XonXoffOut = dcb.fOutX;
+  line.XonXoffIn = dcb.fInX;
+  line.XonChar = dcb.XonChar;
+  line.XoffChar = dcb.XoffChar;
+  if (!Posix::ApplyLine(fd, line)) return false;
+
+  if (state.ModemLines) {
+    if (dcb.fDtrControl != DtrControlHandshake)
+      SetModemLine(fd, TIOCM_DTR, dcb.fDtrControl == DtrControlEnable);
+    if (dcb.fRtsControl == RtsControlEnable || dcb.fRtsControl == RtsControlDisable)
+      SetModemLine(fd, TIOCM_RTS, dcb.fRtsControl == RtsControlEnable);
+  }
+
+  std::lock_guard<std::mutex> lock(gMutex);
+  auto it = gPorts.find(fd);
+  if (it == gPorts.end()) return false;
+  it->second.State = dcb;
+  it->second.State.DCBlength = sizeof(Dcb);
+  return true;
+}
+
+bool GetState(Handle handle, Dcb& dcb) {
+  PortState state;
+  if (!Lookup(handle, state)) return false;
+  Posix::LineSettings line;
+  if (!Posix::ReadLine(Fd(handle), line)) return false;
+  dcb = state.State;
+  dcb.BaudRate = line.Baud;
+  if (!state.Pseudo) {
+    dcb.ByteSize = line.ByteSize;
+    dcb.Parity = line.Parity;
+  }
+  dcb.StopBits = !line.TwoStopBits ? OneStopBit : dcb.ByteSize == 5 ? One5StopBits : TwoStopBits;
+  dcb.fParity = line.CheckParity;
+  dcb.fOutX = line.XonXoffOut;
+  dcb.fInX = line.XonXoffIn;
+  if (!line.CtsRtsFlow) {
+    dcb.fOutxCtsFlow = 0;
+    if (dcb.fRtsControl == RtsControlHandshake) dcb.fRtsControl = RtsControlEnable;
+  }
+  return true;
+}
+
+bool Purge(Handle handle, uint32_t flags) {
+  bool purgedAtWrite;
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    auto it = gPorts.find(Fd(handle));
+    if (it == gPorts.end()) return false;
+    purgedAtWrite = it->second.PurgedAtWrite;
+    it->second.PurgedAtWrite = false;
+  }
+  if (!(flags & PurgeRxClear) || purgedAtWrite) return true;
+  return tcflush(Fd(handle), TCIFLUSH) == 0;
+}
+
+bool ReadBytes(Handle handle, void* buffer, uint32_t count, uint32_t& read) {
+  read = 0;
+  PortState state;
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    auto it = gPorts.find(Fd(handle));
+    if (it == gPorts.end()) return false;
+    it->second.PurgedAtWrite = false;
+    state = it->second;
+  }
+  const int fd = Fd(handle);
+  const CommTimeouts& t = state.Timeouts;
+  auto* out = static_cast<uint8_t*>(buffer);
+
+  // MAXDWORD interval with no totals: return at once with what is there.
+  const bool immediate = t.ReadIntervalTimeout == MaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
+                         t.ReadTotalTimeoutConstant == 0;
+  // MAXDWORD interval and multiplier with a constant: wait for the first byte only.
+  const bool firstByteOnly =
+      t.ReadIntervalTimeout == MaxDword && t.ReadTotalTimeoutMultiplier == MaxDword &&
+      t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MaxDword;
+  const uint64_t totalMs =
+      firstByteOnly ? t.ReadTotalTimeoutConstant
+                    : uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
+  const bool totalLimited = firstByteOnly || totalMs > 0;
+  const bool intervalLimited =
+      !firstByteOnly && t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MaxDword;
+  const auto start = Clock::now();
+  const auto totalDeadline = start + std::chrono::milliseconds(totalMs);
+  auto lastByte = start;
+
+  while (read < count) {
+    int waitMs = -1;
+    if (immediate) {
+      waitMs = 0;
+    } else {
+      if (totalLimited) waitMs = MillisLeft(totalDeadline);
+      if (intervalLimited && read > 0) {
+        const int gap = MillisLeft(lastByte + std::chrono::milliseconds(t.ReadIntervalTimeout));
+        waitMs = waitMs < 0 ? gap : std::min(waitMs, gap);
+      }
+      if (waitMs == 0) break;  // a steady stream must not outlast the time-outs
+    }
+    pollfd p{fd, POLLIN, 0};
+    const int ready = poll(&p, 1, waitMs);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (ready == 0) break;  // a time-out ended the read
+    const ssize_t n = ::read(fd, out + read, count - read);
+    if (n > 0) {
+      read += static_cast<uint32_t>(n);
+      lastByte = Clock::now();
+      if (firstByteOnly) break;
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    // The far end has gone (EIO on a pseudo-terminal, a pulled USB adapter): don't spin.
+    break;
+  }
+  return true;
+}
+
+bool WriteBytes(Handle handle, const void* buffer, uint32_t count, uint32_t& written) {
+  written = 0;
+  PortState state;
+  if (!Lookup(handle, state)) return false;
+  const int fd = Fd(handle);
+  const CommTimeouts& t = state.Timeouts;
+  const uint64_t totalMs =
+      uint64_t{t.WriteTotalTimeoutMultiplier} * count + t.WriteTotalTimeoutConstant;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(totalMs);
+  const auto* in = static_cast<const uint8_t*>(buffer);
+
+  tcflush(fd, TCIFLUSH);
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    auto it = gPorts.find(fd);
+    if (it != gPorts.end()) it->second.PurgedAtWrite = true;
+  }
+  while (written < count) {
+    const ssize_t n = ::write(fd, in + written, count - written);
+    if (n > 0) {
+      written += static_cast<uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) return false;
+    pollfd p{fd, POLLOUT, 0};
+    const int ready = poll(&p, 1, totalMs > 0 ? MillisLeft(deadline) : -1);
+    if (ready == 0) return false;  // write time-out
+    if (ready < 0 && errno != EINTR) return false;
+    if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
+  }
+  return true;
+}
+
+}  // namespace Serial

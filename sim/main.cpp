@@ -1,0 +1,115 @@
+// lir-sim: ЛИР units on a pseudo-terminal, for the service tool and its tests.
+
+#include <poll.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "sim/Control.h"
+#include "sim/Options.h"
+#include "sim/Pty.h"
+#include "sim/Simulator.h"
+
+namespace {
+
+volatile sig_atomic_t stopRequested = 0;
+
+void OnSignal(int) {
+  stopRequested = 1;
+}
+
+void CatchSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no restart: a signal ends the wait at once
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+void PrintFrames(Sim::Simulator& sim) {
+  for (const Sim::Frame& f : sim.TakeLog()) {
+    std::fprintf(stderr, "%12.6f %s", f.Time, f.FromMaster ? "master>" : "<units ");
+    for (uint8_t b : f.Bytes)
+      std::fprintf(stderr, " %02X", b);
+    std::fputc('\n', stderr);
+  }
+}
+
+// Runs the control protocol on what arrived; a line is cut at LF, a CR before it dropped.
+void ServeControl(Sim::Pty& port, Sim::Control& control, std::string& pending,
+                  const std::vector<uint8_t>& bytes) {
+  const size_t kMaxLine = 4096;
+  for (uint8_t b : bytes) {
+    if (b != '\n') {
+      if (pending.size() < kMaxLine) pending.push_back(static_cast<char>(b));
+      continue;
+    }
+    if (!pending.empty() && pending.back() == '\r') pending.pop_back();
+    std::string reply = control.Execute(pending);
+    pending.clear();
+    if (reply.empty()) continue;
+    reply += '\n';
+    port.Send(reinterpret_cast<const uint8_t*>(reply.data()), reply.size());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Sim::Options options;
+  std::string error;
+  if (!Sim::ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    std::fprintf(stderr, "lir-sim: %s\nTry 'lir-sim --help'.\n", error.c_str());
+    return 2;
+  }
+  if (options.Help) {
+    std::fputs(Sim::HelpText().c_str(), stdout);
+    return 0;
+  }
+  CatchSignals();
+
+  Sim::Simulator sim(options.Line, options.Units);
+  if (options.FaultNext > 0) {
+    sim.InjectFault(options.Fault, options.FaultParam, options.FaultNext);
+  } else if (options.Fault != Sim::FaultKind::None) {
+    sim.SetFaultProbability(options.Fault, options.FaultParam, options.FaultRate);
+  }
+  if (!sim.Start(options.Link)) {
+    std::fprintf(stderr, "lir-sim: %s\n", sim.LastError().c_str());
+    return 1;
+  }
+  std::printf("terminal %s\nlink %s\n", sim.TerminalPath().c_str(), options.Link.c_str());
+
+  Sim::Pty controlPort;
+  Sim::Control control(sim);
+  const bool controlled = !options.Control.empty();
+  if (controlled) {
+    if (!controlPort.Open(error) || !controlPort.Link(options.Control, error)) {
+      std::fprintf(stderr, "lir-sim: control port: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("control %s\ncontrol-link %s\n", controlPort.TerminalPath().c_str(),
+                options.Control.c_str());
+  }
+  std::fflush(stdout);
+
+  std::string pending;
+  std::vector<uint8_t> bytes;
+  while (!stopRequested) {
+    bytes.clear();
+    if (controlled) {
+      controlPort.Receive(bytes, 50000);
+      ServeControl(controlPort, control, pending, bytes);
+    } else {
+      poll(nullptr, 0, 50);
+    }
+    if (options.Verbose) PrintFrames(sim);
+  }
+  sim.Stop();
+  controlPort.Close();
+  if (options.Verbose) PrintFrames(sim);
+  return 0;
+}
