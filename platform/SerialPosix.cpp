@@ -43,15 +43,30 @@ struct PortState {
   bool PurgedAtWrite = false;  // the input was flushed when the last write began
 };
 
-std::mutex gMutex;
-std::map<int, PortState> gPorts;
+// Never destroyed: the program's port object closes its handle from a static destructor,
+// which may run after this file's statics are gone.
+struct Registry {
+  std::mutex Mutex;
+  std::map<int, PortState> Ports;
+};
+Registry& Ports() {
+  static Registry* registry = new Registry;
+  return *registry;
+}
+
+// Runs edit on the handle's state under the lock; false for a handle that is not open.
+template <typename Edit>
+bool WithPort(Handle handle, Edit edit) {
+  Registry& r = Ports();
+  std::lock_guard<std::mutex> lock(r.Mutex);
+  auto it = r.Ports.find(static_cast<int>(handle));
+  if (it == r.Ports.end()) return false;
+  edit(it->second);
+  return true;
+}
 
 bool Lookup(Handle handle, PortState& state) {
-  std::lock_guard<std::mutex> lock(gMutex);
-  auto it = gPorts.find(static_cast<int>(handle));
-  if (it == gPorts.end()) return false;
-  state = it->second;
-  return true;
+  return WithPort(handle, [&state](PortState& s) { state = s; });
 }
 
 int Fd(Handle handle) {
@@ -133,15 +148,17 @@ Handle OpenPort(const char* name) {
   state.State = InitialDcb(fd);
   state.ModemLines = HasModemLines(fd);
   state.Pseudo = IsPseudoTerminal(fd);
-  std::lock_guard<std::mutex> lock(gMutex);
-  gPorts[fd] = state;
+  Registry& r = Ports();
+  std::lock_guard<std::mutex> lock(r.Mutex);
+  r.Ports[fd] = state;
   return fd;
 }
 
 bool ClosePort(Handle handle) {
   {
-    std::lock_guard<std::mutex> lock(gMutex);
-    if (gPorts.erase(Fd(handle)) == 0) {
+    Registry& r = Ports();
+    std::lock_guard<std::mutex> lock(r.Mutex);
+    if (r.Ports.erase(Fd(handle)) == 0) {
       errno = EBADF;
       return false;
     }
@@ -153,11 +170,7 @@ bool ClosePort(Handle handle) {
 }
 
 bool SetTimeouts(Handle handle, const CommTimeouts& timeouts) {
-  std::lock_guard<std::mutex> lock(gMutex);
-  auto it = gPorts.find(Fd(handle));
-  if (it == gPorts.end()) return false;
-  it->second.Timeouts = timeouts;
-  return true;
+  return WithPort(handle, [&timeouts](PortState& s) { s.Timeouts = timeouts; });
 }
 
 bool SetupQueues(Handle handle, uint32_t inQueue, uint32_t outQueue) {
@@ -192,12 +205,10 @@ bool SetState(Handle handle, const Dcb& dcb) {
       SetModemLine(fd, TIOCM_RTS, dcb.fRtsControl == RtsControlEnable);
   }
 
-  std::lock_guard<std::mutex> lock(gMutex);
-  auto it = gPorts.find(fd);
-  if (it == gPorts.end()) return false;
-  it->second.State = dcb;
-  it->second.State.DCBlength = sizeof(Dcb);
-  return true;
+  return WithPort(handle, [&dcb](PortState& s) {
+    s.State = dcb;
+    s.State.DCBlength = sizeof(Dcb);
+  });
 }
 
 bool GetState(Handle handle, Dcb& dcb) {
@@ -223,14 +234,12 @@ bool GetState(Handle handle, Dcb& dcb) {
 }
 
 bool Purge(Handle handle, uint32_t flags) {
-  bool purgedAtWrite;
-  {
-    std::lock_guard<std::mutex> lock(gMutex);
-    auto it = gPorts.find(Fd(handle));
-    if (it == gPorts.end()) return false;
-    purgedAtWrite = it->second.PurgedAtWrite;
-    it->second.PurgedAtWrite = false;
-  }
+  bool purgedAtWrite = false;
+  if (!WithPort(handle, [&purgedAtWrite](PortState& s) {
+        purgedAtWrite = s.PurgedAtWrite;
+        s.PurgedAtWrite = false;
+      }))
+    return false;
   if (!(flags & PurgeRxClear) || purgedAtWrite) return true;
   return tcflush(Fd(handle), TCIFLUSH) == 0;
 }
@@ -238,13 +247,11 @@ bool Purge(Handle handle, uint32_t flags) {
 bool ReadBytes(Handle handle, void* buffer, uint32_t count, uint32_t& read) {
   read = 0;
   PortState state;
-  {
-    std::lock_guard<std::mutex> lock(gMutex);
-    auto it = gPorts.find(Fd(handle));
-    if (it == gPorts.end()) return false;
-    it->second.PurgedAtWrite = false;
-    state = it->second;
-  }
+  if (!WithPort(handle, [&state](PortState& s) {
+        s.PurgedAtWrite = false;
+        state = s;
+      }))
+    return false;
   const int fd = Fd(handle);
   const CommTimeouts& t = state.Timeouts;
   auto* out = static_cast<uint8_t*>(buffer);
@@ -311,11 +318,7 @@ bool WriteBytes(Handle handle, const void* buffer, uint32_t count, uint32_t& wri
   const auto* in = static_cast<const uint8_t*>(buffer);
 
   tcflush(fd, TCIFLUSH);
-  {
-    std::lock_guard<std::mutex> lock(gMutex);
-    auto it = gPorts.find(fd);
-    if (it != gPorts.end()) it->second.PurgedAtWrite = true;
-  }
+  WithPort(handle, [](PortState& s) { s.PurgedAtWrite = true; });
   while (written < count) {
     const ssize_t n = ::write(fd, in + written, count - written);
     if (n > 0) {
