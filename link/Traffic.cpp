@@ -1,0 +1,139 @@
+#include "link/Traffic.h"
+
+#include <QFontDatabase>
+#include <QFontMetrics>
+
+#include "link/ModBus.h"
+#include "ui_Traffic.h"
+
+TTrafficForm* TrafficForm = nullptr;
+
+namespace {
+
+constexpr uint16_t kRingSize = 65535;
+constexpr int kCellWidth = 20;
+constexpr int kCellHeight = 16;
+constexpr int kRightMargin = 24;
+
+QString CellText(uint8_t value) {
+  return QStringLiteral(" %1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
+}
+
+}  // namespace
+
+void TPaintBox::paintEvent(QPaintEvent*) {
+  QPainter canvas(this);
+  if (OnPaint) OnPaint(canvas);
+}
+
+TTrafficForm::TTrafficForm(QWidget* parent) : QWidget(parent), ui(new Ui::TTrafficForm) {
+  ui->setupUi(this);
+  pbBox = ui->pbBox;
+  pmMenu = ui->pmMenu;
+  miClear = ui->miClear;
+  move(28, 463);  // the client size comes from the form; the place is the frame's
+
+  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  font.setPixelSize(13);
+  font.setBold(true);
+  pbBox->setFont(font);
+  pbBox->OnPaint = [this](QPainter& canvas) { pbBoxPaint(canvas); };
+  connect(pbBox, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { pmMenu->popup(pbBox->mapToGlobal(at)); });
+  connect(miClear, &QAction::triggered, this, [this] { miClearClick(); });
+
+  SetArraySize(kRingSize);
+  LastIndex = -1;
+  Wrapped = false;
+  ModBus::SetTrafficSink([this](const uint8_t* buffer, uint16_t count, uint8_t direction) {
+    AddBytes(buffer, count, direction);
+  });
+}
+
+TTrafficForm::~TTrafficForm() {
+  ModBus::SetTrafficSink(nullptr);
+  if (TrafficForm == this) TrafficForm = nullptr;
+}
+
+void TTrafficForm::SetArraySize(uint16_t size) {
+  Bytes.resize(size);
+  Directions.resize(size);
+  // The newest byte must stay inside the ring.
+  if (LastIndex >= size) LastIndex = static_cast<int32_t>(size) - 1;
+}
+
+void TTrafficForm::AddBytes(const uint8_t* buffer, uint16_t count, uint8_t direction) {
+  if (count == 0 || Bytes.empty()) return;
+  const int32_t last = static_cast<int32_t>(ArraySize()) - 1;
+  for (uint16_t k = 0; k < count; ++k) {
+    if (LastIndex < last) {
+      ++LastIndex;
+    } else {
+      LastIndex = 0;
+      Wrapped = true;
+    }
+    Bytes[LastIndex] = buffer[k];
+    Directions[LastIndex] = direction;
+  }
+  // A hidden box has nothing to draw; showing it paints it.
+  if (pbBox->isVisible()) pbBox->repaint();
+}
+
+void TTrafficForm::Toggle() {
+  if (isVisible()) {
+    hide();
+  } else {
+    show();
+    raise();
+    activateWindow();
+  }
+}
+
+void TTrafficForm::ForEachVisibleCell(
+    const std::function<void(int32_t slot, int x, int y)>& cell) const {
+  if (LastIndex < 0 || Bytes.empty()) return;
+  const int32_t size = ArraySize();
+  // Once wrapped, the bytes before slot 0 are the ring's last slots.
+  const int32_t recorded = Wrapped ? size : LastIndex + 1;
+  const int width = pbBox->width();
+  int x = width - kRightMargin;
+  int y = pbBox->height() - kCellHeight;
+  for (int32_t n = 0; n < recorded; ++n) {
+    cell((LastIndex - n + size) % size, x, y);
+    if (x >= kCellWidth) {
+      x -= kCellWidth;
+    } else {
+      x = width - kRightMargin;
+      if (y < kCellHeight) return;
+      y -= kCellHeight;
+    }
+  }
+}
+
+void TTrafficForm::pbBoxPaint(QPainter& canvas) {
+  const QPalette& colours = pbBox->palette();
+  const QColor face = colours.color(QPalette::Button);
+  const QColor text = colours.color(QPalette::WindowText);
+  const QFontMetrics metrics(pbBox->font());
+  canvas.setFont(pbBox->font());
+  ForEachVisibleCell([&](int32_t slot, int x, int y) {
+    const bool received = Directions[slot] == ModBus::Received;
+    const QString cellText = CellText(Bytes[slot]);
+    canvas.fillRect(QRect(x, y, metrics.horizontalAdvance(cellText), metrics.height()),
+                    received ? text : face);
+    canvas.setPen(received ? face : text);
+    canvas.drawText(x, y + metrics.ascent(), cellText);
+  });
+}
+
+void TTrafficForm::miClearClick() {
+  LastIndex = -1;
+  Wrapped = false;
+  repaint();
+}
+
+QStringList TTrafficForm::CellTexts() const {
+  QStringList texts;
+  ForEachVisibleCell([&](int32_t slot, int, int) { texts.append(CellText(Bytes[slot])); });
+  return texts;
+}

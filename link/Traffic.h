@@ -1,0 +1,67 @@
+#pragma once
+// The traffic monitor: a ring of every complete frame the master sent or received, the
+// newest bytes shown in hexadecimal, sent and received told apart by their colours.
+
+#include <QAction>
+#include <QMenu>
+#include <QPainter>
+#include <QStringList>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace Ui {
+class TTrafficForm;
+}
+
+// A paint box: what it shows is drawn by its owner on every paint.
+class TPaintBox : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TPaintBox(QWidget* parent = nullptr) : QWidget(parent) {}
+  std::function<void(QPainter& canvas)> OnPaint;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+class TTrafficForm : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TTrafficForm(QWidget* parent = nullptr);
+  ~TTrafficForm() override;
+
+  // Records a complete frame (direction 0 sent, 1 received) and redraws at once.
+  void AddBytes(const uint8_t* buffer, uint16_t count, uint8_t direction);
+
+  uint16_t ArraySize() const { return static_cast<uint16_t>(Bytes.size()); }
+  void SetArraySize(uint16_t size);
+
+  // Shows and fronts the window if it is hidden, hides it if it is shown.
+  void Toggle();
+
+  void pbBoxPaint(QPainter& canvas);
+  void miClearClick();
+
+  // The texts of the cells the box shows now, newest first, laid out as the paint does.
+  QStringList CellTexts() const;
+
+  TPaintBox* pbBox;
+  QMenu* pmMenu;
+  QAction* miClear;
+
+  std::vector<uint8_t> Bytes;
+  std::vector<uint8_t> Directions;
+  int32_t LastIndex = -1;
+  bool Wrapped = false;
+
+ private:
+  std::unique_ptr<Ui::TTrafficForm> ui;
+  void ForEachVisibleCell(const std::function<void(int32_t slot, int x, int y)>& cell) const;
+};
+
+extern TTrafficForm* TrafficForm;

@@ -1,0 +1,51 @@
+#pragma once
+// The progress of a long run of device requests (the network scan, the journal reading).
+// The caller runs its loop on the GUI thread, pumps messages per step and polls Running;
+// while the dialog runs every other window of the application is disabled.
+
+#include <QDialog>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <memory>
+#include <vector>
+
+#include "platform/Ui.h"
+
+namespace Ui {
+class TProgressForm;
+}
+
+class TProgressForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  // No Qt parent: the dialog belongs to the application, as a child of a window that
+  // StartProgress disables would be disabled with it.
+  TProgressForm();
+  ~TProgressForm() override;
+
+  void StartProgress();
+  void StopProgress();
+  // Paints the dialog now, after the caller changed its texts or the bar.
+  void Repaint();
+
+  void btnCancelClick();
+
+  QLabel* Label1;
+  QProgressBar* pbProgress;
+  QPushButton* btnCancel;
+
+  bool Running = false;
+
+ protected:
+  void done(int result) override;
+
+ private:
+  void FormClose();
+
+  std::unique_ptr<Ui::TProgressForm> ui;
+
+  Platform::Window SavedActiveWindow = nullptr;
+  std::vector<Platform::Window> DisabledWindows;
+};

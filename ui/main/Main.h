@@ -1,0 +1,101 @@
+#pragma once
+// The start-up, the main window and the device in use.
+
+#include <QMainWindow>
+#include <QTimer>
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "ui_Main.h"
+
+class QToolButton;
+class QTreeWidgetItem;
+
+// The start-up that follows the application object: title, help file, the long-lived forms
+// in their order (creating the main window opens the port), then the main window is shown.
+void CreateForms();
+
+namespace Main {
+
+// The device the user works with, and the row last selected in the channel table.
+extern uint32_t SelectedAddress;
+extern uint32_t SelectedModel;
+extern int32_t SelectedChannel;
+
+// One per panel button: true while the user holds it.
+extern bool PuskHeld, StopHeld, ControlHeld, KvitirHeld, SbrosHeld, RestartHeld;
+
+extern const std::string HelpFile;
+
+// Number of channel rows for a model code: 4, 8 or 12 (12 for an unknown code).
+int ChannelCount(uint32_t model);
+// The model code a unit is handled as: 5, 6 or 7 (7 for an unknown code).
+uint8_t HandledModel(uint8_t model);
+
+}  // namespace Main
+
+class TMainForm : public QMainWindow, public Ui::TMainForm {
+  Q_OBJECT
+
+ public:
+  explicit TMainForm(QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  static bool GetBit(uint16_t Value, uint8_t Bit);
+  static void SetBit(uint16_t& Value, uint8_t Bit, int State);
+
+  void EnableLIRControls();
+  void DisableLIRControls();
+
+  // The device node of the tree whose data is address * 256 + model; nullptr if none.
+  QTreeWidgetItem* DeviceNode(uint32_t data) const;
+  // The text of a device node: "[" address "] ЛИР-8М", "] Неопознанно" for unknown codes.
+  static QString DeviceNodeText(uint8_t address, uint8_t model);
+
+  // Action handlers.
+  void actExitExecute();
+  void actHelpExecute();
+  void N4Click();
+  void actPortConnectionExecute();
+  void actPortSelectExecute();
+  void actNetScanExecute();
+  void actSelectDeviceExecute();
+  void actGetChannelsParamExecute();
+  void btnTrafficClick();
+
+  // Event handlers.
+  void NetChange();
+  void ChannelsSelectItem(int row);
+  void TimerTimer();
+
+  // Toolbar buttons (each shows its action); the Div/Div entries are separators.
+  QToolButton *btnExit, *btnHelp, *btnPortSelect, *btnPortConfig, *btnNetScan, *btnSettings,
+      *btnClock, *btnJournal, *btnGetChannelsParam, *btnSetChannelsParam, *btnPassword, *btnTraffic;
+  QMenu* LIRPopupMenu;
+  QTimer* Timer;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  struct PanelButton {
+    QPushButton* Button;
+    bool* Held;
+    bool (*Command)(uint8_t address);
+    bool RereadOnRelease;
+  };
+  // In the order the tick sends their commands.
+  std::array<PanelButton, 6> Panels;
+  PanelButton* Panel(QObject* button);
+  // False when the press was refused with a message.
+  bool PanelMouseDown(PanelButton& panel, Qt::MouseButton button);
+  void PanelMouseUp(PanelButton& panel);
+  QToolButton* AddToolButton(QAction* action, const char* name);
+  void SetToolButtonVisible(QToolButton* button, bool visible);
+  void LayOutDeviceProp();
+  void StartTimerIfHeld();
+};
+
+extern TMainForm* MainForm;

@@ -1,0 +1,55 @@
+#include "ui/port/PortSelect.h"
+
+#include <QKeyEvent>
+
+#include "link/ModBus.h"
+#include "platform/UiQt.h"
+#include "ui/main/Main.h"
+
+TPortSelectForm* PortSelectForm = nullptr;
+
+TPortSelectForm::TPortSelectForm(QWidget* parent) : QDialog(parent) {
+  setupUi(this);
+  setFixedSize(size());
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  ListPorts();
+  PortNamer->setEditText(QStringLiteral("COM2"));
+  PortNamer->installEventFilter(this);
+  connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
+  connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TPortSelectForm::ListPorts() {
+  // The names of the list, then the serial devices this system has now (USB adapters
+  // come and go); what the user typed stays.
+  const QString typed = PortNamer->currentText();
+  PortNamer->clear();
+  PortNamer->addItems({"COM1", "COM2", "COM3", "COM4", "COM5"});
+  for (const QString& name : Platform::SerialDeviceNames())
+    if (PortNamer->findText(name) < 0) PortNamer->addItem(name);
+  PortNamer->setEditText(typed);
+  PortNamer->view()->setMinimumWidth(PortNamer->view()->sizeHintForColumn(0) + 24);
+}
+
+void TPortSelectForm::showEvent(QShowEvent* event) {
+  ListPorts();
+  QDialog::showEvent(event);
+}
+
+void TPortSelectForm::btnOkClick() {
+  ModBus::Port->PortName = PortNamer->currentText().toStdString();
+  MainForm->actPortConnection->trigger();
+  accept();
+}
+
+bool TPortSelectForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == PortNamer && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      btnOk->click();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
