@@ -14,8 +14,14 @@
 #include "link/Traffic.h"
 #include "platform/Ui.h"
 #include "platform/UiQt.h"
+#include "ui/dialogs/Clock.h"
+#include "ui/dialogs/Journal.h"
+#include "ui/dialogs/Password.h"
 #include "ui/dialogs/Progress.h"
+#include "ui/dialogs/SetChannelsParam.h"
+#include "ui/dialogs/Settings.h"
 #include "ui/main/Images.h"
+#include "ui/port/PortConfig.h"
 #include "ui/port/PortSelect.h"
 
 TMainForm* MainForm = nullptr;
@@ -419,6 +425,40 @@ void TMainForm::btnTrafficClick() {
   TrafficForm->Toggle();
 }
 
+void TMainForm::actClockExecute() {
+  ClockForm->Init(static_cast<uint8_t>(SelectedAddress));
+  ClockForm->exec();
+}
+
+void TMainForm::actSetChannelsParamExecute() {
+  SetChannelsParamForm->Init(static_cast<uint8_t>(SelectedAddress),
+                             static_cast<uint8_t>(Main::SelectedModel),
+                             static_cast<uint8_t>(Main::SelectedChannel));
+  SetChannelsParamForm->exec();
+  actGetChannelsParamExecute();
+}
+
+void TMainForm::actPasswordExecute() {
+  PasswordForm->Init(static_cast<uint8_t>(SelectedAddress));
+  PasswordForm->exec();
+}
+
+void TMainForm::actJournalExecute() {
+  JournalForm->Init(static_cast<uint8_t>(SelectedAddress));
+  JournalForm->exec();
+}
+
+void TMainForm::actSettingsExecute() {
+  SettingsForm->Init(static_cast<uint8_t>(SelectedAddress),
+                     static_cast<uint8_t>(Main::SelectedModel));
+  SettingsForm->exec();
+  actGetChannelsParamExecute();
+}
+
+void TMainForm::actPortConfigExecute() {
+  PortConfigForm->exec();
+}
+
 TMainForm::PanelButton* TMainForm::Panel(QObject* button) {
   for (PanelButton& panel : Panels)
     if (panel.Button == button) return &panel;
@@ -512,8 +552,13 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   if (watched == Channels && event->type() == QEvent::KeyPress) {
-    if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Space) {
       actGetChannelsParamExecute();
+      return true;
+    }
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      actSetChannelsParamExecute();
       return true;
     }
   }
@@ -547,6 +592,12 @@ void CreateForms() {
   MainForm = new TMainForm();
   Platform::SetApplicationWindow(Platform::WindowOf(MainForm));
   PortSelectForm = new TPortSelectForm();
+  ClockForm = new TClockForm();
+  SetChannelsParamForm = new TSetChannelsParamForm();
+  PortConfigForm = new TPortConfigForm();
+  PasswordForm = new TPasswordForm();
+  JournalForm = new TJournalForm();
+  SettingsForm = new TSettingsForm();
   TrafficForm = new TTrafficForm();
   MainForm->show();
 }

@@ -63,6 +63,13 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   void actSelectDeviceExecute();
   void actGetChannelsParamExecute();
   void btnTrafficClick();
+  // Launchers of the dialogs: Init with the device in use, then shown modally.
+  void actClockExecute();
+  void actSetChannelsParamExecute();
+  void actPasswordExecute();
+  void actJournalExecute();
+  void actSettingsExecute();
+  void actPortConfigExecute();
 
   // Event handlers.
   void NetChange();

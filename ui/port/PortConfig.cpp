@@ -1,0 +1,5 @@
+#include "ui/port/PortConfig.h"
+
+TPortConfigForm* PortConfigForm = nullptr;
+
+TPortConfigForm::TPortConfigForm(QWidget* parent) : QDialog(parent) {}
