@@ -171,6 +171,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   for (int c = 0; c < Channels->columnCount(); ++c)
     Channels->setColumnWidth(c, kColumnWidths[c]);
   Channels->installEventFilter(this);
+  Channels->viewport()->installEventFilter(this);
   connect(Channels->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this](const QItemSelection& selected, const QItemSelection& deselected) {
             // Deselection first, then selection: the row selected last is the one kept.
@@ -211,6 +212,12 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   connect(actNetScan, &QAction::triggered, this, [this] { actNetScanExecute(); });
   connect(actSelectDevice, &QAction::triggered, this, [this] { actSelectDeviceExecute(); });
   connect(actGetChannelsParam, &QAction::triggered, this, [this] { actGetChannelsParamExecute(); });
+  connect(actClock, &QAction::triggered, this, [this] { actClockExecute(); });
+  connect(actSetChannelsParam, &QAction::triggered, this, [this] { actSetChannelsParamExecute(); });
+  connect(actPassword, &QAction::triggered, this, [this] { actPasswordExecute(); });
+  connect(actJournal, &QAction::triggered, this, [this] { actJournalExecute(); });
+  connect(actSettings, &QAction::triggered, this, [this] { actSettingsExecute(); });
+  connect(actPortConfig, &QAction::triggered, this, [this] { actPortConfigExecute(); });
 
   resize(800, 394);
   if (QScreen* screen = QGuiApplication::primaryScreen())
@@ -542,6 +549,10 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   }
   if (watched == Net->viewport() && event->type() == QEvent::MouseButtonDblClick) {
     actSelectDeviceExecute();  // the press before it has selected the node
+    return true;
+  }
+  if (watched == Channels->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+    actSetChannelsParamExecute();  // any double-click in the list, on a row or below them
     return true;
   }
   if (watched == Net && event->type() == QEvent::KeyPress) {
