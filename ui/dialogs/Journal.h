@@ -1,15 +1,34 @@
 #pragma once
-// Placeholder until the dialog is built.
+// The device's event journal, newest record first, read under the progress dialog; and
+// the clearing of the journal in the device.
 
 #include <QDialog>
 #include <cstdint>
 
-class TJournalForm : public QDialog {
+#include "device/LIR.h"
+#include "ui_Journal.h"
+
+class TJournalForm : public QDialog, public Ui::TJournalForm {
   Q_OBJECT
 
  public:
   explicit TJournalForm(QWidget* parent = nullptr);
+
+  // Reads the whole journal of the unit into the list; never shows the dialog.
   void Init(uint8_t address);
+
+  void btnRefreshClick();
+  void btnClearClick();
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void ReadRecords(uint16_t latest, uint16_t count);
+  void AddRow(int number, const LIR::JournalRecord& record);
+  void AccessError();
+
+  uint8_t Address = 255;  // the unit given to the last Init
 };
 
 extern TJournalForm* JournalForm;
