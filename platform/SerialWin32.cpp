@@ -1,11 +1,23 @@
-// Win32: every call goes straight to the API of the same meaning.
+// Win32: every call goes straight to the API of the same meaning; the open also makes sure
+// the name is a serial port.
 
 #include "platform/Serial.h"
 
 namespace Serial {
 
 Handle OpenPort(const char* name) {
-  return ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE handle =
+      ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  // A file or another device named like a port would take the frames: only a handle that
+  // has a line state is a serial port.
+  DCB probe{};
+  probe.DCBlength = sizeof probe;
+  if (handle != INVALID_HANDLE_VALUE && !::GetCommState(handle, &probe)) {
+    ::CloseHandle(handle);
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_HANDLE_VALUE;
+  }
+  return handle;
 }
 
 bool SetTimeouts(Handle handle, const CommTimeouts& timeouts) {

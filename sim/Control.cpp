@@ -57,6 +57,17 @@ std::string Control::Execute(const std::string& line) {
     }
     return kOk;
   }
+  if (cmd == "send") {
+    // Stray bytes on the line, e.g. for a purge to throw away.
+    if (w.size() < 2) return "error: send takes at least 1 argument";
+    std::vector<uint8_t> bytes;
+    for (size_t i = 1; i < w.size(); ++i) {
+      if (!num(i, 0xFF)) return error;
+      bytes.push_back(static_cast<uint8_t>(n[i]));
+    }
+    sim_.SendRaw(bytes);
+    return kOk;
+  }
   if (cmd == "clear-faults" || cmd == "reset-counters" || cmd == "total") {
     if (!arity(0)) return error;
     if (cmd == "total") return std::to_string(sim_.TotalRequests());

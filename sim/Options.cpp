@@ -166,6 +166,7 @@ Numbers are decimal, or hexadecimal after 0x. CHANNEL counts from 1.
   journal ADDR COUNT LATEST     prefill the journal afresh
   model ADDR CODE               change the model code
   password ADDR                 the unit's password (UTF-8)
+  send BYTE...                  put bytes on the line now, outside any transaction
 )";
 
 bool Split(const std::string& text, char separator, std::string& head, std::string& tail) {

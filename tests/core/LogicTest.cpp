@@ -3,12 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -160,16 +157,19 @@ TEST(Port, Defaults) {
 class PortRefusal : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/lirportXXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = std::filesystem::temp_directory_path() /
+           ("lirport" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
   }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
-  std::string dir_;
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string Path(const char* name) const { return (dir_ / name).string(); }
+  std::filesystem::path dir_;
 };
 
 TEST_F(PortRefusal, RegularFileNamedLikeAPortIsNeverWritten) {
-  const std::string path = dir_ + "/COM2";
+  // Not COM2: on Windows that name is the port itself, in any folder.
+  const std::string path = Path("ttyUSB0");
   { std::ofstream(path) << "keep"; }
   TPort port;
   port.PortName = path;
@@ -186,12 +186,15 @@ TEST_F(PortRefusal, RegularFileNamedLikeAPortIsNeverWritten) {
 
 TEST_F(PortRefusal, MissingDirectoryAndClosedPort) {
   TPort port;
-  port.PortName = dir_ + "/COM9";
+  port.PortName = Path("ttyUSB9");
   EXPECT_FALSE(port.Open());
-  port.PortName = dir_;
+  port.PortName = dir_.string();
   EXPECT_FALSE(port.Open());
-  port.PortName = "/dev/null";  // opens, but is no terminal
-  EXPECT_FALSE(port.Open());
+  // Devices that open but are no serial line, as each system names its null device.
+  for (const char* device : {"/dev/null", "NUL"}) {
+    port.PortName = device;
+    EXPECT_FALSE(port.Open()) << device;
+  }
   EXPECT_FALSE(port.Close());
   uint8_t buffer[8];
   EXPECT_EQ(port.Read(buffer, sizeof buffer), 0);

@@ -58,6 +58,7 @@ TEST_F(ControlTest, StateCommandsReachTheUnits) {
   EXPECT_EQ("ok", control.Execute("fault silent 0 2"));
   EXPECT_EQ("ok", control.Execute("fault-rate late 100 0.5"));
   EXPECT_EQ("ok", control.Execute("clear-faults"));
+  EXPECT_EQ("ok", control.Execute("send 0xDE 173 0"));  // nobody serves: nothing to see
 }
 
 TEST_F(ControlTest, RefusesMalformedLines) {
@@ -85,7 +86,10 @@ TEST_F(ControlTest, RefusesMalformedLines) {
                        "clock-regs 1 1 2",
                        "model 3 7",
                        "password 9",
-                       "total 1"};
+                       "total 1",
+                       "send",
+                       "send 256",
+                       "send 0x1 zz"};
   for (const char* line : bad) {
     EXPECT_EQ(0u, control.Execute(line).rfind("error: ", 0)) << line;
   }
