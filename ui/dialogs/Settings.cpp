@@ -14,10 +14,6 @@ TSettingsForm* SettingsForm = nullptr;
 
 namespace {
 
-std::string Bracketed(unsigned address) {
-  return "[" + std::to_string(address) + "]";
-}
-
 void Error(const std::string& text, const char* title) {
   Platform::MessageBox(text, title, Platform::MbOk | Platform::MbIconHand);
 }
@@ -126,7 +122,7 @@ void TSettingsForm::Init(uint8_t address, uint8_t model) {
   // Last: the fillings above ran OnChangeValues.
   btnApply->setEnabled(false);
   if (error)
-    Error("Ошибка при получении параметров от устройства " + Bracketed(address), "Внимание!");
+    Error("Ошибка при получении параметров от устройства " + Main::Bracketed(address), "Внимание!");
 }
 
 void TSettingsForm::OnChangeValues() {
@@ -142,7 +138,9 @@ void TSettingsForm::btnApplyClick() {
 }
 
 void TSettingsForm::btnOKClick() {
-  if (btnApply->isEnabled() && !Apply()) return;
+  // Like every dialog's OK: whatever Apply said, even a refusal of the input, the dialog
+  // closes; nothing was sent then.
+  if (btnApply->isEnabled()) Apply();
   accept();
 }
 
@@ -183,7 +181,8 @@ bool TSettingsForm::Apply() {
   if (!AddressField(newAddress)) return false;
   std::array<uint16_t, 3> words{};
   if (!BuildWords(words)) {
-    Warning("Настройки устройства " + Bracketed(address) + " не прочитаны.\nНажмите \"Обновить\".");
+    Warning("Настройки устройства " + Main::Bracketed(address) +
+            " не прочитаны.\nНажмите \"Обновить\".");
     return false;
   }
 
@@ -192,13 +191,13 @@ bool TSettingsForm::Apply() {
     case LIR::AccessGranted:
       break;
     case LIR::AccessDenied:
-      Error("Невозможно изменить настройки устройства с адресом " + Bracketed(address) +
+      Error("Невозможно изменить настройки устройства с адресом " + Main::Bracketed(address) +
                 ".\nНеобходимо ввести пароль.",
             "Отказано в доступе.");
       Init(address, Model());
       return true;
     default:
-      Error("Ошибка при передаче параметров устройству " + Bracketed(address), "Внимание!");
+      Error("Ошибка при передаче параметров устройству " + Main::Bracketed(address), "Внимание!");
       btnApply->setEnabled(true);
       btnCancel->setFocus();
       return true;
@@ -215,11 +214,13 @@ bool TSettingsForm::Apply() {
       LIR::WriteNetAddress(address, newAddress);
       MarkMovedUnit();
     } else {
-      Error("Устройство с адресом " + Bracketed(newAddress) + " уже есть в сети", "Внимание!");
+      Error("Устройство с адресом " + Main::Bracketed(newAddress) + " уже есть в сети",
+            "Внимание!");
       seAddress->setValue(address);
     }
   }
-  if (error) Error("Ошибка при передаче параметров устройству " + Bracketed(address), "Внимание!");
+  if (error)
+    Error("Ошибка при передаче параметров устройству " + Main::Bracketed(address), "Внимание!");
   return true;
 }
 
