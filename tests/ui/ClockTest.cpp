@@ -39,15 +39,7 @@ class ClockTest : public QObject {
   // Opens the dialog for the unit; `drive` works it and closes it.
   void Open(uint8_t address, const std::function<void(TClockForm*)>& drive) {
     Main::SelectedAddress = address;
-    bool opened = false;
-    boxes_->OnDialog([&](QWidget*) {
-      opened = true;
-      drive(ClockForm);
-      if (ClockForm->isVisible()) ClockForm->reject();  // after a failed check
-    });
-    MainForm->actClock->trigger();
-    boxes_->OnDialog(nullptr);
-    QVERIFY(opened && !ClockForm->isVisible());
+    QVERIFY(Gui::RunDialog(*boxes_, MainForm->actClock, ClockForm, [&] { drive(ClockForm); }));
   }
 
   void Freeze(uint8_t address, const QDateTime& t) {

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPixmap>
@@ -65,6 +67,19 @@ void Boxes::Poll() {
   if (!button) button = box->button(QMessageBox::No);
   // Clicked from the event loop, not from inside this poll.
   QTimer::singleShot(0, button, [button] { button->click(); });
+}
+
+bool RunDialog(Boxes& boxes, QAction* action, QDialog* dialog, const std::function<void()>& drive) {
+  bool shown = false;
+  boxes.OnDialog([&](QWidget* modal) {
+    if (modal != dialog) return;
+    shown = true;
+    drive();
+    if (dialog->isVisible()) dialog->reject();
+  });
+  action->trigger();
+  boxes.OnDialog(nullptr);
+  return shown && !dialog->isVisible();
 }
 
 bool WaitFor(const std::function<bool()>& condition, int milliseconds) {

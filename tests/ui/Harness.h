@@ -8,6 +8,9 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+
+class QAction;
+class QDialog;
 #include <functional>
 #include <memory>
 #include <string>
@@ -47,6 +50,10 @@ class Boxes : public QObject {
   QList<Box> seen_;
   std::function<void(QWidget*)> onDialog_;
 };
+
+// Triggers the action and, when the dialog comes up modal, lets drive work it; a dialog
+// that drive leaves open is then cancelled. True when the dialog was shown and is closed.
+bool RunDialog(Boxes& boxes, QAction* action, QDialog* dialog, const std::function<void()>& drive);
 
 // Runs the event loop until the condition holds or the time is up.
 bool WaitFor(const std::function<bool()>& condition, int milliseconds);

@@ -12,9 +12,15 @@
 #include "device/LIR.h"
 #include "link/ModBus.h"
 #include "link/Traffic.h"
+#include "ui/dialogs/Clock.h"
+#include "ui/dialogs/Journal.h"
+#include "ui/dialogs/Password.h"
 #include "ui/dialogs/Progress.h"
+#include "ui/dialogs/SetChannelsParam.h"
+#include "ui/dialogs/Settings.h"
 #include "ui/main/Images.h"
 #include "ui/main/Main.h"
+#include "ui/port/PortConfig.h"
 #include "ui/port/PortSelect.h"
 
 namespace {
@@ -396,6 +402,21 @@ class MainTest : public QObject {
     QVERIFY(ModBus::Port->Connected);
     // The device in use survives a reconnection.
     QCOMPARE(Main::SelectedAddress, uint32_t{k8M});
+  }
+
+  void everyDeviceActionOpensItsDialog() {
+    Main::SelectedAddress = k8M;  // the tree was emptied by the reconnection
+    Main::SelectedModel = 6;
+    const std::pair<QAction*, QDialog*> dialogs[] = {
+        {MainForm->actClock, ClockForm},
+        {MainForm->actSetChannelsParam, SetChannelsParamForm},
+        {MainForm->actPassword, PasswordForm},
+        {MainForm->actJournal, JournalForm},
+        {MainForm->actSettings, SettingsForm},
+        {MainForm->actPortConfig, PortConfigForm}};
+    for (const auto& [action, dialog] : dialogs)
+      QVERIFY2(Gui::RunDialog(*boxes_, action, dialog, [] {}), qPrintable(action->objectName()));
+    QCOMPARE(boxes_->Count(), 0);
   }
 
   void exitAsksFirst() {

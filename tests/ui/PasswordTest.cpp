@@ -42,15 +42,8 @@ class PasswordTest : public QObject {
   // Opens the dialog for the unit; `drive` works it and closes it.
   void Open(uint8_t address, const std::function<void(TPasswordForm*)>& drive) {
     Main::SelectedAddress = address;
-    bool opened = false;
-    boxes_->OnDialog([&](QWidget*) {
-      opened = true;
-      drive(PasswordForm);
-      if (PasswordForm->isVisible()) PasswordForm->reject();  // after a failed check
-    });
-    MainForm->actPassword->trigger();
-    boxes_->OnDialog(nullptr);
-    QVERIFY(opened && !PasswordForm->isVisible());
+    QVERIFY(
+        Gui::RunDialog(*boxes_, MainForm->actPassword, PasswordForm, [&] { drive(PasswordForm); }));
   }
 
   // Since the last call: requests as "function:first register", boxes as "title | text |

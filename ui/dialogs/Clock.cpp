@@ -5,6 +5,7 @@
 
 #include "device/LIR.h"
 #include "platform/Ui.h"
+#include "ui/main/Main.h"
 
 TClockForm* ClockForm = nullptr;
 
@@ -16,10 +17,6 @@ constexpr double kDefaultDateTime = 2.0;
 // The unit keeps the year as an offset from 2000 in one byte.
 constexpr int kFirstYear = 2000;
 constexpr int kLastYear = 2255;
-
-std::string Bracketed(uint8_t address) {
-  return "[" + std::to_string(address) + "]";
-}
 
 }  // namespace
 
@@ -42,17 +39,17 @@ TClockForm::TClockForm(QWidget* parent) : QDialog(parent) {
 }
 
 void TClockForm::Init(uint8_t address) {
-  setWindowTitle(QString::fromStdString("Текущее время устройства " + Bracketed(address)));
+  setWindowTitle(QString::fromStdString("Текущее время устройства " + Main::Bracketed(address)));
   Address = address;
   btnApply->setEnabled(false);
   double value = kDefaultDateTime;
   const LIR::ClockResult read = LIR::ReadClockChecked(address, value);
   if (read == LIR::ClockResult::NoAnswer)
-    Platform::MessageBox("Ошибка при получении времени от устройства " + Bracketed(address) +
+    Platform::MessageBox("Ошибка при получении времени от устройства " + Main::Bracketed(address) +
                              "\nВыбрано время по умолчанию.",
                          "Внимание!", Platform::MbIconHand);
   if (read == LIR::ClockResult::InvalidDate)
-    Platform::MessageBox("Устройство " + Bracketed(address) +
+    Platform::MessageBox("Устройство " + Main::Bracketed(address) +
                              " передало неверные дату и время.\nВыбрано время по умолчанию.",
                          "Внимание!", Platform::MbIconHand);
   if (read != LIR::ClockResult::Ok) value = kDefaultDateTime;
@@ -86,16 +83,16 @@ void TClockForm::btnApplyClick() {
   const QTime time = DTTime->time();
   // Any other year would wrap in the unit's year byte and set a wrong date.
   if (date.year() < kFirstYear || date.year() > kLastYear) {
-    Platform::MessageBox(
-        "Устройство " + Bracketed(Address) + " хранит даты с 2000 по 2255 год.\nДата не записана.",
-        "Внимание!", Platform::MbIconExclamation);
+    Platform::MessageBox("Устройство " + Main::Bracketed(Address) +
+                             " хранит даты с 2000 по 2255 год.\nДата не записана.",
+                         "Внимание!", Platform::MbIconExclamation);
     btnApply->setEnabled(true);
     return;
   }
   switch (LIR::CheckAccess(Address)) {
     case LIR::AccessDenied:
-      Platform::MessageBox("Невозможно изменить время устройства с адресом " + Bracketed(Address) +
-                               ".\nНеобходимо ввести пароль.",
+      Platform::MessageBox("Невозможно изменить время устройства с адресом " +
+                               Main::Bracketed(Address) + ".\nНеобходимо ввести пароль.",
                            "Отказано в доступе.", Platform::MbIconHand);
       Init(Address);
       return;
@@ -116,8 +113,8 @@ void TClockForm::btnApplyClick() {
 }
 
 void TClockForm::ReportSendFailure() {
-  Platform::MessageBox("Ошибка при передаче времени устройству " + Bracketed(Address), "Внимание!",
-                       Platform::MbIconHand);
+  Platform::MessageBox("Ошибка при передаче времени устройству " + Main::Bracketed(Address),
+                       "Внимание!", Platform::MbIconHand);
 }
 
 void TClockForm::btnOKClick() {

@@ -6,6 +6,7 @@
 
 #include "device/LIR.h"
 #include "platform/Ui.h"
+#include "ui/main/Main.h"
 
 TPasswordForm* PasswordForm = nullptr;
 
@@ -63,10 +64,6 @@ class PasswordValidator : public QValidator {
   }
 };
 
-std::string Bracketed(uint8_t address) {
-  return "[" + std::to_string(address) + "]";
-}
-
 }  // namespace
 
 TPasswordForm::TPasswordForm(QWidget* parent) : QDialog(parent) {
@@ -123,12 +120,12 @@ void TPasswordForm::Init(uint8_t address) {
   }
   ShowEnterMode();
   if (access != LIR::AccessDenied)
-    Platform::MessageBox("Ошибка при обращении к устройству " + Bracketed(address), "Внимание!",
-                         Platform::MbIconHand);
+    Platform::MessageBox("Ошибка при обращении к устройству " + Main::Bracketed(address),
+                         "Внимание!", Platform::MbIconHand);
 }
 
 void TPasswordForm::ShowChangeMode() {
-  setWindowTitle(QString::fromStdString("Смена пароля устройства " + Bracketed(Address)));
+  setWindowTitle(QString::fromStdString("Смена пароля устройства " + Main::Bracketed(Address)));
   edPassword->clear();
   edConfirmation->clear();
   Label1->setText(QStringLiteral("Новый пароль:"));
@@ -139,7 +136,7 @@ void TPasswordForm::ShowChangeMode() {
 }
 
 void TPasswordForm::ShowEnterMode() {
-  setWindowTitle(QString::fromStdString("Пароль устройства " + Bracketed(Address)));
+  setWindowTitle(QString::fromStdString("Пароль устройства " + Main::Bracketed(Address)));
   edPassword->clear();
   edConfirmation->clear();
   Label1->setText(QStringLiteral("Пароль:"));
@@ -162,8 +159,8 @@ void TPasswordForm::btnOkClick() {
     return;
   }
   if (!LIR::WritePassword(Address, ToCp1251(edPassword->text())))
-    Platform::MessageBox("Ошибка при передаче пароля устройству " + Bracketed(Address), "Внимание!",
-                         Platform::MbIconHand);
+    Platform::MessageBox("Ошибка при передаче пароля устройству " + Main::Bracketed(Address),
+                         "Внимание!", Platform::MbIconHand);
   if (LIR::CheckAccess(Address) == LIR::AccessDenied)
     Platform::MessageBox("Введен неверный пароль.", "Ошибка.", Platform::MbIconHand);
   accept();

@@ -46,6 +46,10 @@ uint8_t HandledModel(uint8_t model) {
   return model == LIR::Model4M || model == LIR::Model8M ? model : uint8_t{LIR::Model12M};
 }
 
+std::string Bracketed(uint32_t address) {
+  return "[" + std::to_string(address & 0xFF) + "]";
+}
+
 }  // namespace Main
 
 namespace {
@@ -61,12 +65,8 @@ constexpr int kDevicePropHeight = 297;
 // Channel table columns: caption widths of the design.
 constexpr int kColumnWidths[] = {35, 35, 35, 35, 75, 85, 35, 75, 75, 35, 35};
 
-std::string Address(uint32_t address) {
-  return std::to_string(address & 0xFF);
-}
-
 void DeviceError(const std::string& text) {
-  Platform::MessageBox(text + " [" + Address(SelectedAddress) + "]", "Внимание!",
+  Platform::MessageBox(text + " " + Main::Bracketed(SelectedAddress), "Внимание!",
                        Platform::MbOk | Platform::MbIconHand);
 }
 
@@ -480,8 +480,8 @@ bool TMainForm::PanelMouseDown(PanelButton& panel, Qt::MouseButton button) {
       StartTimerIfHeld();
       return true;
     case LIR::AccessDenied:
-      Platform::MessageBox("Невозможно обратится к устройству с адресом [" +
-                               Address(SelectedAddress) + "].\nНеобходимо ввести пароль.",
+      Platform::MessageBox("Невозможно обратится к устройству с адресом " +
+                               Main::Bracketed(SelectedAddress) + ".\nНеобходимо ввести пароль.",
                            "Отказано в доступе.", Platform::MbOk | Platform::MbIconHand);
       return false;
     case LIR::AccessNoAnswer:

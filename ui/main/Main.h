@@ -32,6 +32,8 @@ extern const std::string HelpFile;
 int ChannelCount(uint32_t model);
 // The model code a unit is handled as: 5, 6 or 7 (7 for an unknown code).
 uint8_t HandledModel(uint8_t model);
+// A unit as the messages name it: its address in decimal between square brackets.
+std::string Bracketed(uint32_t address);
 
 }  // namespace Main
 
