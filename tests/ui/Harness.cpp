@@ -39,6 +39,41 @@ QList<Box> Boxes::Take() {
   return seen;
 }
 
+QStringList Boxes::TakeTexts() {
+  QStringList texts;
+  for (const Box& box : Take()) {
+    const char* icon = box.Icon == QMessageBox::Critical      ? "E"
+                       : box.Icon == QMessageBox::Warning     ? "W"
+                       : box.Icon == QMessageBox::Question    ? "Q"
+                       : box.Icon == QMessageBox::Information ? "I"
+                                                              : "-";
+    texts << QString::fromLatin1(icon) + " " + box.Title + ": " + box.Text;
+  }
+  return texts;
+}
+
+QStringList Requests(const std::vector<Sim::Frame>& log) {
+  QStringList requests;
+  for (const Sim::Frame& frame : log) {
+    const std::vector<uint8_t>& b = frame.Bytes;
+    if (!frame.FromMaster || b.size() < 8) continue;
+    const int first = b[2] * 256 + b[3], word = b[4] * 256 + b[5];
+    QString line = QStringLiteral("%1 %2").arg(b[1]).arg(first);
+    if (b[1] == 6) {
+      line += QStringLiteral(" = %1").arg(word);
+    } else {
+      line += QStringLiteral("/%1").arg(word);
+      if (b[1] == 16) {
+        line += QStringLiteral(" =");
+        for (size_t i = 7; i + 3 < b.size(); i += 2)
+          line += QStringLiteral(" %1").arg(b[i] * 256 + b[i + 1]);
+      }
+    }
+    requests << line;
+  }
+  return requests;
+}
+
 void Boxes::Poll() {
   QWidget* modal = QApplication::activeModalWidget();
   if (!modal || !modal->isVisible() || modal->property("answered").toBool()) return;

@@ -38,6 +38,9 @@ class Boxes : public QObject {
   // Called once for every other modal dialog that comes up (the dialog under test).
   void OnDialog(std::function<void(QWidget*)> handler) { onDialog_ = std::move(handler); }
   QList<Box> Take();  // the boxes seen since the last call
+  // The same, one line each: icon letter (E error, W warning, Q question, I information),
+  // title, text: "E Внимание!: Ошибка при обращении к устройству [3]".
+  QStringList TakeTexts();
   int Count() const { return seen_.size(); }
 
  protected:
@@ -54,6 +57,10 @@ class Boxes : public QObject {
 // Triggers the action and, when the dialog comes up modal, lets drive work it; a dialog
 // that drive leaves open is then cancelled. True when the dialog was shown and is closed.
 bool RunDialog(Boxes& boxes, QAction* action, QDialog* dialog, const std::function<void()>& drive);
+
+// The master's requests in a simulator log, one line each: "3 0/24" (function, first
+// register, count), "16 523/3 = 1 2 3" (and the values written), "6 526 = 4".
+QStringList Requests(const std::vector<Sim::Frame>& log);
 
 // Runs the event loop until the condition holds or the time is up.
 bool WaitFor(const std::function<bool()>& condition, int milliseconds);
