@@ -129,7 +129,7 @@ void TTrafficForm::pbBoxPaint(QPainter& canvas) {
 void TTrafficForm::miClearClick() {
   LastIndex = -1;
   Wrapped = false;
-  repaint();
+  pbBox->repaint();  // the box, at once, as AddBytes draws it
 }
 
 QStringList TTrafficForm::CellTexts() const {
