@@ -1,219 +1,438 @@
-// The master on a real pseudo-terminal against a scripted device: exact frames on the wire,
-// the answer checks, the time-outs and the purge.
+// The core on a pseudo-terminal: the master's frames, answer checks, time-outs and purge, and
+// the access functions' registers, against a scripted unit and libmodbus; the line settings.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <modbus/modbus.h>
+#include <poll.h>
+#include <unistd.h>
 
-#include <map>
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
 
-#include "PtyPeer.h"
-#include "link/ModBus.h"
+#include "device/LIR.h"
 
 namespace {
 
-using Scripted::Bytes;
-using Scripted::Chunk;
+using Bytes = std::vector<uint8_t>;
+using Regs = std::vector<uint16_t>;
+using Frame = std::pair<Bytes, uint8_t>;
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::duration<double, std::milli>;  // for time-outs
 
-struct Traffic {
-  std::vector<std::pair<Bytes, uint8_t>> Frames;
-};
+// With the master's checksum: the logic tests pin it to known values.
+Bytes WithCrc(Bytes bytes) {
+  const uint16_t crc = ModBus::Crc16(bytes.data(), bytes.size());
+  bytes.insert(bytes.end(), {static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)});
+  return bytes;
+}
+Bytes ReadAnswer(uint8_t address, uint8_t function, const Regs& regs) {
+  Bytes b{address, function, static_cast<uint8_t>(2 * regs.size())};
+  for (uint16_t r : regs)
+    b.insert(b.end(), {static_cast<uint8_t>(r >> 8), static_cast<uint8_t>(r & 0xFF)});
+  return WithCrc(b);
+}
+Bytes Write16(uint8_t address, uint16_t first, const Regs& regs) {  // a function 16 request
+  Bytes b = ReadAnswer(address, 16, regs);
+  b.resize(b.size() - 2);
+  const auto byte = [](int value) { return static_cast<uint8_t>(value); };
+  b.insert(b.begin() + 2, {byte(first >> 8), byte(first), 0, byte(regs.size())});
+  return WithCrc(b);
+}
 
+// ModBus::Port on a pseudo-terminal whose far end is a scripted unit: a thread takes each
+// request off the line and sends back the chunks answer_ makes of it, pauseMs_ apart.
 class Wire : public ::testing::Test {
  protected:
+  static double Since(Clock::time_point t) { return Ms(Clock::now() - t).count(); }
+  static bool Between(double v, double low, double high) { return v >= low && v < high; }
+
   void SetUp() override {
-    ASSERT_FALSE(peer_.TerminalPath().empty());
-    ModBus::Port->PortName = peer_.TerminalPath();
+    ASSERT_TRUE(master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0);
+    ModBus::Port->PortName = ptsname(master_);
     ASSERT_TRUE(ModBus::Port->Open());
-    ModBus::SetTrafficSink([this](const uint8_t* b, uint16_t n, uint8_t dir) {
-      traffic_.Frames.emplace_back(Bytes(b, b + n), dir);
+    ModBus::SetTrafficSink([this](const uint8_t* b, uint16_t n, uint8_t direction) {
+      traffic_.emplace_back(Bytes(b, b + n), direction);
     });
+    AnswerRegs({});
+    peer_ = std::thread([this] { Serve(); });
   }
   void TearDown() override {
     ModBus::SetTrafficSink(nullptr);
-    peer_.StopServing();
+    StopPeer();
     ModBus::Port->Close();
+    if (master_ >= 0) close(master_);
   }
-  // Answers every request with the given chunks.
-  void AnswerWith(std::vector<Chunk> chunks) {
-    peer_.Serve([chunks](const Bytes&) { return chunks; });
+  void Serve() {
+    Bytes in, buffer(512);
+    // A request is 8 bytes, or 9 and its byte count for function 16.
+    const auto length = [&] { return in.size() >= 8 && in[1] == 16 ? 9u + in[6] : 8u; };
+    while (!stop_) {
+      pollfd p{master_, POLLIN, 0};
+      const ssize_t n = poll(&p, 1, 20) > 0 ? read(master_, buffer.data(), buffer.size()) : 0;
+      in.insert(in.end(), buffer.begin(), buffer.begin() + (n > 0 ? n : 0));
+      for (size_t size; in.size() >= (size = length()); in.erase(in.begin(), in.begin() + size)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_.emplace_back(in.begin(), in.begin() + size);
+        int pause = 0;
+        for (const Bytes& chunk : answer_(requests_.back())) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(std::exchange(pause, pauseMs_)));
+          Send(chunk);
+        }
+      }
+    }
+  }
+  void StopPeer() {
+    stop_ = true;
+    if (peer_.joinable()) peer_.join();
+  }
+  void Send(const Bytes& bytes) {  // a pseudo-terminal takes a few bytes in one write
+    if (write(master_, bytes.data(), bytes.size()) < 0) ADD_FAILURE() << "write";
+  }
+  void AnswerWith(std::vector<Bytes> chunks, int pauseMs = 0) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    answer_ = [chunks](const Bytes&) { return chunks; };
+    pauseMs_ = pauseMs;
+  }
+  void AnswerRegs(Regs regs) {  // reads get the first of these, writes the acknowledge
+    regs.resize(125);
+    std::lock_guard<std::mutex> lock(mutex_);
+    pauseMs_ = 0;
+    answer_ = [regs](const Bytes& r) {
+      return std::vector<Bytes>{
+          r[1] > 4 ? WithCrc(Bytes(r.begin(), r.begin() + 6))
+                   : ReadAnswer(r[0], r[1], Regs(regs.begin(), regs.begin() + r[5]))};
+    };
+  }
+  std::vector<Bytes> Requests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+  Bytes Last() { return Requests().back(); }
+  Bytes Sent(bool ok) { return ok ? Last() : Bytes(); }  // the request of a call that succeeded
+  bool Call(uint8_t function) {  // one transaction with unit 1; reads ask for three registers
+    return function == 3   ? ModBus::ReadHoldingRegisters(1, 0, 3, regs_)
+           : function == 4 ? ModBus::ReadInputRegisters(1, 0, 3, regs_)
+           : function == 6 ? ModBus::WriteSingleRegister(1, 526, 1)
+                           : ModBus::WriteMultipleRegisters(1, 0, 1, regs_);
   }
 
-  Scripted::PtyPeer peer_;
-  Traffic traffic_;
+  int master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC), pauseMs_ = 0;
+  std::thread peer_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::function<std::vector<Bytes>(const Bytes& request)> answer_;
+  std::vector<Bytes> requests_;
+  std::vector<Frame> traffic_;
+  ModBus::RegisterArray regs_{};
 };
 
-TEST_F(Wire, ReadRequestAndAnswerAreExactAndShownInOrder) {
-  AnswerWith({{Scripted::ReadAnswer(1, 3, {0x1234})}});
-  ModBus::RegisterArray regs{};
-  ASSERT_TRUE(ModBus::ReadHoldingRegisters(1, 0, 1, regs));
-  EXPECT_EQ(regs[0], 0x1234);
-  ASSERT_EQ(peer_.Requests().size(), 1u);
-  EXPECT_EQ(peer_.Requests()[0], (Bytes{0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A}));
-  ASSERT_EQ(traffic_.Frames.size(), 2u);
-  EXPECT_EQ(traffic_.Frames[0].second, ModBus::Sent);
-  EXPECT_EQ(traffic_.Frames[0].first, peer_.Requests()[0]);
-  EXPECT_EQ(traffic_.Frames[1].second, ModBus::Received);
-  EXPECT_EQ(traffic_.Frames[1].first, Scripted::ReadAnswer(1, 3, {0x1234}));
+TEST_F(Wire, FramesOfEveryFunctionAndCountsAFrameCannotCarry) {
+  AnswerRegs({0x1234});
+  EXPECT_EQ(Sent(ModBus::ReadHoldingRegisters(1, 0, 1, regs_)),
+            Bytes({1, 3, 0, 0, 0, 1, 0x84, 0x0A}));
+  EXPECT_EQ(regs_[0], 0x1234);
+  EXPECT_EQ(traffic_, (std::vector<Frame>{{Last(), ModBus::Sent},
+                                          {ReadAnswer(1, 3, {0x1234}), ModBus::Received}}));
+  Regs many(125, 7);
+  many[124] = 0x7C07;
+  AnswerRegs(many);
+  EXPECT_EQ(Sent(ModBus::ReadInputRegisters(0x11, 0x1234, 125, regs_)),
+            WithCrc({0x11, 4, 0x12, 0x34, 0, 0x7D}));
+  EXPECT_EQ(regs_[124], 0x7C07);
+  EXPECT_EQ(Sent(ModBus::WriteSingleRegister(0x22, 526, 0xBEEF)),
+            WithCrc({0x22, 6, 0x02, 0x0E, 0xBE, 0xEF}));
+  regs_ = {0xA000, 0xA001, 0xA002, 0xA003};
+  EXPECT_EQ(Sent(ModBus::WriteMultipleRegisters(0x33, 520, 4, regs_)),
+            WithCrc({0x33, 16, 2, 8, 0, 4, 8, 0xA0, 0, 0xA0, 1, 0xA0, 2, 0xA0, 3}));
+  EXPECT_EQ(Sent(ModBus::WriteMultipleRegisters(0x33, 0, 123, regs_)).size(), 2u * 123 + 9);
+  EXPECT_EQ(Last()[6], 246);
+  // Counts a frame cannot carry are refused without sending.
+  const size_t sent = Requests().size();
+  EXPECT_FALSE(ModBus::ReadHoldingRegisters(1, 0, 0, regs_) ||
+               ModBus::ReadHoldingRegisters(1, 0, 126, regs_) ||
+               ModBus::ReadInputRegisters(1, 0, 1025, regs_) ||
+               ModBus::WriteMultipleRegisters(1, 0, 0, regs_) ||
+               ModBus::WriteMultipleRegisters(1, 0, 124, regs_));
+  EXPECT_EQ(Requests().size(), sent);
 }
 
-TEST_F(Wire, EveryFunctionBuildsItsFrame) {
-  peer_.Serve([](const Bytes& r) -> std::vector<Chunk> {
-    if (r[1] == 3 || r[1] == 4) {
-      std::vector<uint16_t> regs(r[5]);
-      for (size_t i = 0; i < regs.size(); ++i)
-        regs[i] = static_cast<uint16_t>(0x0100 * i + 7);
-      return {{Scripted::ReadAnswer(r[0], r[1], regs)}};
-    }
-    return {{Scripted::Echo(r)}};
-  });
-  ModBus::RegisterArray regs{};
-  ASSERT_TRUE(ModBus::ReadInputRegisters(0x11, 0x1234, 125, regs));
-  EXPECT_EQ(regs[0], 7);
-  EXPECT_EQ(regs[124], 0x7C07);
-  ASSERT_TRUE(ModBus::WriteSingleRegister(0x22, 526, 0xBEEF));
-  for (uint16_t i = 0; i < 4; ++i)
-    regs[i] = static_cast<uint16_t>(0xA000 + i);
-  ASSERT_TRUE(ModBus::WriteMultipleRegisters(0x33, 520, 4, regs));
-  const auto requests = peer_.Requests();
-  ASSERT_EQ(requests.size(), 3u);
-  EXPECT_EQ(requests[0], Scripted::WithCrc({0x11, 0x04, 0x12, 0x34, 0x00, 0x7D}));
-  EXPECT_EQ(requests[1], Scripted::WithCrc({0x22, 0x06, 0x02, 0x0E, 0xBE, 0xEF}));
-  EXPECT_EQ(requests[2].size(), 17u);
-  EXPECT_EQ(requests[2], Scripted::WithCrc({0x33, 0x10, 0x02, 0x08, 0x00, 0x04, 0x08, 0xA0, 0x00,
-                                            0xA0, 0x01, 0xA0, 0x02, 0xA0, 0x03}));
-  ASSERT_TRUE(ModBus::WriteMultipleRegisters(0x33, 0, 123, regs));
-  EXPECT_EQ(peer_.Requests().back().size(), 2u * 123 + 9);
-  EXPECT_EQ(peer_.Requests().back()[6], 246);
-}
-
-TEST_F(Wire, CountsAFrameCannotCarryAreRefusedWithoutSending) {
-  AnswerWith({{Scripted::ReadAnswer(1, 3, {1})}});
-  ModBus::RegisterArray regs{};
-  EXPECT_FALSE(ModBus::ReadHoldingRegisters(1, 0, 0, regs));
-  EXPECT_FALSE(ModBus::ReadHoldingRegisters(1, 0, 126, regs));
-  EXPECT_FALSE(ModBus::ReadInputRegisters(1, 0, 1025, regs));
-  EXPECT_FALSE(ModBus::WriteMultipleRegisters(1, 0, 0, regs));
-  EXPECT_FALSE(ModBus::WriteMultipleRegisters(1, 0, 124, regs));
-  EXPECT_TRUE(peer_.Requests().empty());
-  EXPECT_TRUE(traffic_.Frames.empty());
-}
-
-TEST_F(Wire, NoAnswerEndsAtTheTotalTimeout) {
-  ModBus::RegisterArray regs{};
-  regs[0] = 0x5555;
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(ModBus::ReadHoldingRegisters(9, 0, 3, regs));  // 11 bytes: 310 ms
-  const double ms = Scripted::Elapsed(start);
-  EXPECT_GE(ms, 300);
-  EXPECT_LT(ms, 900);
-  EXPECT_EQ(regs[0], 0x5555);
-  ASSERT_EQ(traffic_.Frames.size(), 1u);  // the request only
-  EXPECT_EQ(traffic_.Frames[0].second, ModBus::Sent);
-
+TEST_F(Wire, NoAnswerBadAnswersAndTheFarEndGone) {
+  AnswerWith({});
+  regs_[0] = regs_[1] = 0x5555;
+  auto start = Clock::now();
+  EXPECT_FALSE(Call(3));  // 11 bytes: 10 * 11 + 200 ms
+  EXPECT_PRED3(Between, Since(start), 300, 900);
   uint8_t buffer[8];
-  const auto readStart = std::chrono::steady_clock::now();
+  start = Clock::now();
   EXPECT_EQ(ModBus::Port->Read(buffer, 8), 0);
-  EXPECT_GE(Scripted::Elapsed(readStart), 270);
-  EXPECT_LT(Scripted::Elapsed(readStart), 840);
-}
+  EXPECT_PRED3(Between, Since(start), 270, 840);
+  AnswerWith({WithCrc({1, 0x83, 2})});
+  start = Clock::now();
+  EXPECT_FALSE(Call(3));
+  EXPECT_PRED3(Between, Since(start), 190, 600);  // the 200 ms gap after the fifth byte
+  // The requests only: neither the missing answer nor the short one is shown.
+  EXPECT_EQ(traffic_, (std::vector<Frame>{{Last(), ModBus::Sent}, {Last(), ModBus::Sent}}));
 
-TEST_F(Wire, ExceptionAnswerFailsAfterTheGapAndLeavesRegisters) {
-  AnswerWith({{Scripted::Exception(1, 3, 2)}});
-  ModBus::RegisterArray regs{};
-  regs[0] = 0x5555;
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(ModBus::ReadHoldingRegisters(1, 0, 3, regs));
-  const double ms = Scripted::Elapsed(start);
-  EXPECT_GE(ms, 190);  // the 200 ms gap after the fifth byte ends the read
-  EXPECT_LT(ms, 600);
-  EXPECT_EQ(regs[0], 0x5555);
-  EXPECT_EQ(traffic_.Frames.size(), 1u);  // a short answer is not shown
-
-  // An exception of full length: told apart by its function code.
-  AnswerWith({{Scripted::WithCrc({1, 0x86, 4, 0, 0, 0})}});
-  EXPECT_FALSE(ModBus::WriteSingleRegister(1, 526, 1));
-  AnswerWith({{Scripted::WithCrc({1, 0x90, 4, 0, 0, 0})}});
-  EXPECT_FALSE(ModBus::WriteMultipleRegisters(1, 0, 1, regs));
-  AnswerWith({{Scripted::WithCrc({1, 0x84, 2, 0, 0})}});
-  EXPECT_FALSE(ModBus::ReadInputRegisters(1, 0, 1, regs));
-}
-
-TEST_F(Wire, CorruptedByteFailsTheCrc) {
-  Bytes answer = Scripted::ReadAnswer(1, 3, {0x1111, 0x2222, 0x3333});
-  answer[5] ^= 0x40;
-  AnswerWith({{answer}});
-  ModBus::RegisterArray regs{};
-  regs[1] = 0x5555;
-  EXPECT_FALSE(ModBus::ReadHoldingRegisters(1, 0, 3, regs));
-  EXPECT_EQ(regs[1], 0x5555);
-  Bytes echo = Scripted::WithCrc({1, 6, 2, 14, 0, 1});
+  Bytes corrupt = ReadAnswer(1, 3, {0x1111, 0x2222, 0x3333}), echo = WithCrc({1, 6, 2, 14, 0, 1});
+  corrupt[5] ^= 0x40;
   echo[7] ^= 1;
-  AnswerWith({{echo}});
-  EXPECT_FALSE(ModBus::WriteSingleRegister(1, 526, 1));
+  // Exceptions of full length are told apart by their function code.
+  const std::pair<Bytes, uint8_t> answers[] = {{corrupt, 3},
+                                               {echo, 6},
+                                               {WithCrc({1, 0x86, 4, 0, 0, 0}), 6},
+                                               {WithCrc({1, 0x90, 4, 0, 0, 0}), 16},
+                                               {WithCrc({1, 0x84, 2, 0, 0, 0, 0, 0, 0}), 4}};
+  for (const auto& [answer, function] : answers) {
+    AnswerWith({answer});
+    EXPECT_FALSE(Call(function)) << int(function);
+  }
+  EXPECT_EQ(Regs(regs_.begin(), regs_.begin() + 2), Regs({0x5555, 0x5555}));
+  // An answer bearing another address is accepted, even with an exception code.
+  AnswerWith({ReadAnswer(42, 3, {1, 2, 0xABCD})});
+  EXPECT_TRUE(Call(3) && regs_[2] == 0xABCD);
+  AnswerWith({WithCrc({42, 0x86, 2, 14, 0, 1})});
+  EXPECT_TRUE(Call(6));
+
+  const size_t shown = traffic_.size();
+  StopPeer();  // the far end goes, as a cable or adapter does: a failure at once
+  close(master_);
+  master_ = -1;
+  start = Clock::now();
+  EXPECT_FALSE(Call(3) || ModBus::Port->Read(buffer, 8));
+  EXPECT_LT(Since(start), 150);
+  EXPECT_EQ(traffic_.size(), shown);  // a write cut short is not shown
 }
 
-TEST_F(Wire, AnswerBearingAnotherAddressIsAccepted) {
-  AnswerWith({{Scripted::ReadAnswer(42, 3, {0xABCD})}});
-  ModBus::RegisterArray regs{};
-  EXPECT_TRUE(ModBus::ReadHoldingRegisters(1, 0, 1, regs));
-  EXPECT_EQ(regs[0], 0xABCD);
-  // Not even an exception code from another unit counts as one.
-  AnswerWith({{Scripted::WithCrc({42, 0x86, 2, 14, 0, 1})}});
-  EXPECT_TRUE(ModBus::WriteSingleRegister(1, 526, 1));
-}
-
-TEST_F(Wire, SplitAnswerJoinsWithinTheGapAndFailsBeyondIt) {
-  const Bytes answer = Scripted::ReadAnswer(1, 3, {1, 2, 3});
+TEST_F(Wire, SplitAnswerAndPurge) {
+  const Bytes answer = ReadAnswer(1, 3, {1, 2, 3});
   const Bytes head(answer.begin(), answer.begin() + 4), tail(answer.begin() + 4, answer.end());
-  AnswerWith({{head}, {tail, 60}});
-  ModBus::RegisterArray regs{};
-  EXPECT_TRUE(ModBus::ReadHoldingRegisters(1, 0, 3, regs));
-  EXPECT_EQ(regs[2], 3);
-  AnswerWith({{head}, {tail, 350}});
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(ModBus::ReadHoldingRegisters(1, 0, 3, regs));
-  EXPECT_LT(Scripted::Elapsed(start), 340);                     // ended by the gap, not by the tail
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));  // let the late tail land
-  // The next transaction is not disturbed by it: the write purges.
-  AnswerWith({{Scripted::ReadAnswer(1, 3, {9})}});
-  EXPECT_TRUE(ModBus::ReadHoldingRegisters(1, 0, 1, regs));
-  EXPECT_EQ(regs[0], 9);
-}
-
-TEST_F(Wire, BytesBeforeTheWriteArePurged) {
-  peer_.Send({0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x03});
+  AnswerWith({head, tail}, 60);
+  EXPECT_TRUE(Call(3) && regs_[2] == 3);
+  AnswerWith({head, tail}, 350);
+  const auto start = Clock::now();
+  EXPECT_FALSE(Call(3));
+  EXPECT_LT(Since(start), 340);                // ended by the gap, not by the tail
+  AnswerRegs({9, 9, 9});                       // once the late tail has landed
+  Send({0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x03});  // and stale bytes: the write purges both
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  AnswerWith({{Scripted::ReadAnswer(1, 3, {0x0102})}});
-  ModBus::RegisterArray regs{};
-  EXPECT_TRUE(ModBus::ReadHoldingRegisters(1, 0, 1, regs));
-  EXPECT_EQ(regs[0], 0x0102);
-
-  peer_.StopServing();
-  peer_.Send({1, 2, 3});
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  const uint8_t byte = 0x55;
-  EXPECT_EQ(ModBus::Port->Write(&byte, 1), 1);
-  peer_.Send({7});
-  uint8_t got[4] = {};
-  EXPECT_EQ(ModBus::Port->Read(got, 4), 1);
-  EXPECT_EQ(got[0], 7);
+  for (int i = 0; i < 300; ++i)  // nor is an instant answer lost to the purge
+    ASSERT_TRUE(Call(3) && regs_[0] == 9) << i;
 }
 
-TEST_F(Wire, InstantAnswerIsNotLostToThePurge) {
-  AnswerWith({{Scripted::ReadAnswer(1, 4, {0x8007})}});
-  ModBus::RegisterArray regs{};
-  for (int i = 0; i < 300; ++i)
-    ASSERT_TRUE(ModBus::ReadInputRegisters(1, 50, 1, regs)) << i;
+TEST_F(Wire, ChannelParamsAndClockPacking) {
+  LIR::ChannelParams params{};
+  AnswerRegs({900, 12, 0x0531});
+  EXPECT_EQ(Sent(LIR::ReadChannelsParam(3, 2, 1, params)),
+            WithCrc({3, 3, 0, 6, 0, 3}));  // channel 3
+  const LIR::ChannelParam& p = params[0];
+  EXPECT_EQ(std::vector<int>({p.VrSrabat, p.VrZaderj, p.TypeInput, p.TypeChannel, p.ReleMode,
+                              p.ToRele, p.Srabat, p.Norm, p.Zvuk, p.ReleNumber}),
+            std::vector<int>({900, 12, 1, 0, 0, 0, 0, 1, 0, 5}));
+  EXPECT_EQ(Sent(LIR::ReadChannelsParam(3, 11, 1, params)), WithCrc({3, 3, 0, 33, 0, 3}));
+  // Sound is bit 6 or bit 7; both together are no sound the unit knows: the old value stays.
+  AnswerRegs({0, 0, 0x0040, 0, 0, 0x0080, 0, 0, 0x00D0});
+  params[2].Zvuk = 9;
+  EXPECT_EQ(Sent(LIR::ReadChannelsParam(3, 0, 12, params)), WithCrc({3, 3, 0, 0, 0, 36}));
+  EXPECT_EQ(std::vector<int>({params[0].Zvuk, params[1].Zvuk, params[2].Zvuk, params[0].Srabat,
+                              params[2].Srabat}),
+            std::vector<int>({1, 2, 9, 1, 0}));
+  params[0] = {900, 1, 0, 0, 0, 0, 0, 0, 2, 12};
+  params[1] = {5, 6, 1, 1, 1, 1, 1, 1, 1, 3};
+  EXPECT_EQ(Sent(LIR::WriteChannelsParam(7, 4, 2, params)),
+            Write16(7, 12, {900, 1, 0x0C90, 5, 6, 0x036F}));
+
+  double value = 0, read = 0;
+  ASSERT_TRUE(LIR::EncodeDateTime({2007, 3, 5, 14, 9, 30}, value));
+  EXPECT_EQ(Sent(LIR::WriteClock(1, value)), Write16(1, 520, {0x0503, 0x070E, 0x091E}));
+  AnswerRegs({0x0503, 0x070E, 0x091E});
+  EXPECT_EQ(Sent(LIR::ReadClock(1, read)), WithCrc({1, 3, 0x02, 0x08, 0, 3}));
+  EXPECT_NEAR(read, value, 1e-9);
+  value = 123;
+  // 31 April, day 13 of a month, month 0, hour 24, minute 60, second 60.
+  for (const Regs& regs :
+       {Regs{0x1F04, 0x0700, 0}, Regs{0x010D, 0x0700, 0}, Regs{0x0001, 0x0700, 0},
+        Regs{0x0101, 0x0718, 0}, Regs{0x0101, 0x0700, 0x3C00}, Regs{0x0101, 0x0700, 0x003C}}) {
+    AnswerRegs(regs);
+    EXPECT_EQ(LIR::ReadClockChecked(1, value), LIR::ClockResult::InvalidDate) << regs[0];
+    EXPECT_FALSE(LIR::ReadClock(1, value));
+  }
+  EXPECT_EQ(value, 123);
+  AnswerWith({WithCrc({1, 0x83, 2})});
+  EXPECT_EQ(LIR::ReadClockChecked(1, value), LIR::ClockResult::NoAnswer);
 }
 
-TEST_F(Wire, FarEndGoneFailsAtOnce) {
-  peer_.CloseMaster();
-  ModBus::RegisterArray regs{};
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(ModBus::ReadHoldingRegisters(1, 0, 1, regs));
-  uint8_t buffer[8];
-  EXPECT_EQ(ModBus::Port->Read(buffer, 8), 0);
-  EXPECT_LT(Scripted::Elapsed(start), 150);
-  EXPECT_TRUE(traffic_.Frames.empty());  // a write cut short is not shown
+TEST_F(Wire, SettingsReleTypePasswordAddressAndCommands) {
+  AnswerRegs({0x8102, 0x0304, 0x85FF});
+  EXPECT_EQ(Sent(LIR::ReadSettings(2, regs_)), WithCrc({2, 3, 0x02, 0x0B, 0, 3}));
+  EXPECT_EQ(Regs(regs_.begin(), regs_.begin() + 3), (Regs{0x8102, 0x0304, 0x85FF}));
+  EXPECT_EQ(Sent(LIR::WriteSettings(2, {1, 2, 3})), Write16(2, 523, {1, 2, 3}));
+  uint8_t type = 7;
+  AnswerRegs({2});
+  EXPECT_EQ(Sent(LIR::ReadCommonReleType(2, type)), WithCrc({2, 3, 0x02, 0x0F, 0, 1}));
+  EXPECT_EQ(type, 7);  // 2 is no type: the caller's value stays
+  for (const auto& [reg, expected] : {std::pair<uint16_t, uint8_t>{0x0101, 1}, {0, 0}}) {
+    AnswerRegs({reg});
+    EXPECT_TRUE(LIR::ReadCommonReleType(2, type));
+    EXPECT_EQ(type, expected);
+  }
+  EXPECT_EQ(Sent(LIR::WriteCommonReleType(2, true)), Write16(2, 527, {1}));
+  EXPECT_EQ(Sent(LIR::WriteCommonReleType(2, false)), Write16(2, 527, {0}));
+  EXPECT_EQ(Sent(LIR::WritePassword(2, "\300\301\302\3031234")),  // А Б В Г 1 2 3 4
+            Write16(2, 540, {0x0102, 0x0304, 33 << 8 | 34, 35 << 8 | 36}));
+  EXPECT_EQ(Sent(LIR::WriteNetAddress(2, 77)), WithCrc({2, 6, 0x02, 0x20, 0, 77}));
+  const std::pair<bool (*)(uint8_t), uint8_t> commands[] = {
+      {LIR::CmdPusk, 1},   {LIR::CmdStop, 2},   {LIR::CmdControl, 4},
+      {LIR::CmdKvitir, 8}, {LIR::CmdSbros, 16}, {LIR::CmdRestart, 32}};
+  for (const auto& [command, code] : commands)
+    EXPECT_EQ(Sent(command(2)), WithCrc({2, 6, 0x02, 0x0E, 0, code}));
+}
+
+TEST_F(Wire, StateTypeAccessAndJournal) {
+  uint16_t state = 0, latest = 0, count = 0;
+  uint8_t type = 0;
+  AnswerRegs({0x0801});
+  EXPECT_EQ(Sent(LIR::ReadChannelsState(4, state)), WithCrc({4, 4, 0, 4, 0, 1}));
+  EXPECT_EQ(state, 0x0801);
+  AnswerRegs({0x8006});
+  EXPECT_EQ(Sent(LIR::ReadDeviceType(4, type)), WithCrc({4, 4, 0, 50, 0, 1}));
+  EXPECT_EQ(type, 6);
+  for (const auto& [reg, access] : {std::pair<uint16_t, uint8_t>{0x8006, LIR::AccessGranted},
+                                    {0x8007, LIR::AccessGranted},
+                                    {0x0007, LIR::AccessDenied}}) {
+    AnswerRegs({reg});
+    EXPECT_EQ(LIR::CheckAccess(4), access) << reg;
+  }
+  AnswerWith({WithCrc({4, 0x84, 2})});
+  EXPECT_EQ(LIR::CheckAccess(4), LIR::AccessNoAnswer);
+
+  AnswerRegs({1000, 17});
+  EXPECT_EQ(Sent(LIR::ReadJournalInfo(5, latest, count)), WithCrc({5, 3, 0x02, 0x05, 0, 2}));
+  EXPECT_EQ(Regs({latest, count}), Regs({1000, 17}));
+  LIR::JournalRecord rec{};
+  AnswerRegs({0x0503, 0x180E, 0x091E, 0x0085});
+  EXPECT_EQ(Sent(LIR::ReadJournalRecord(5, 1, rec)), WithCrc({5, 4, 0x03, 0xE8, 0, 4}));
+  EXPECT_EQ(std::vector<int>({rec.Day, rec.Month, rec.Year, rec.Hour, rec.Minute, rec.Second,
+                              rec.Alarm, rec.Channel}),
+            std::vector<int>({5, 3, 24, 14, 9, 30, 1, 5}));
+  AnswerRegs({0, 0, 0, 0xFF05});
+  EXPECT_EQ(Sent(LIR::ReadJournalRecord(5, 1000, rec)), WithCrc({5, 4, 0x13, 0x84, 0, 4}));  // 4996
+  EXPECT_EQ(std::vector<int>({rec.Alarm, rec.Channel}), std::vector<int>({0, 5}));
+  EXPECT_EQ(Sent(LIR::ClearJournal(5)), Write16(5, 518, {0}));
+}
+
+// The line settings, through the port's handle as the port configuration dialog uses it:
+// speed, byte size, parity (none, odd, even, mark, space), stop bits (1, 1.5, 2), flag word.
+using Setting = std::vector<uint32_t>;
+const Setting kDefaults{9600, 8, 0, 2, 0x8091};
+
+Setting Settings(const TPort& port = *ModBus::Port) {
+  Serial::Dcb d{};
+  EXPECT_TRUE(Serial::GetState(port.Handle, d));
+  return {d.BaudRate, d.ByteSize, d.Parity, d.StopBits, Serial::DcbFlags(d)};
+}
+bool Set(const Setting& s) {
+  Serial::Dcb d{};
+  Serial::GetState(ModBus::Port->Handle, d);
+  std::tie(d.BaudRate, d.ByteSize, d.Parity, d.StopBits) =
+      std::tuple<uint32_t, uint8_t, uint8_t, uint8_t>(s[0], s[1], s[2], s[3]);
+  Serial::SetDcbFlags(d, s[4]);
+  return Serial::SetState(ModBus::Port->Handle, d);
+}
+
+TEST_F(Wire, LineSettingsReopenAndExclusiveOpen) {
+  EXPECT_EQ(Settings(), kDefaults);
+  for (uint32_t baud : {110u, 300u, 600u, 1200u, 2400u, 4800u, 9600u, 14400u, 19200u, 38400u,
+                        56000u, 57600u, 115200u, 128000u, 256000u}) {
+    EXPECT_TRUE(Set({baud, 8, 0, 2, 0x8091})) << baud;
+    EXPECT_EQ(Settings()[0], baud);
+  }
+  // 1.5 stop bits only with 5 data bits, 2 never with 5.
+  const std::pair<Setting, bool> cases[] = {
+      {{9600, 8, 0, 2, 0xB081}, true},   {{9600, 8, 0, 2, 0xA0AD}, true},
+      {{19200, 8, 2, 0, 0x8091}, true},  {{19200, 7, 1, 2, 0x8091}, true},
+      {{19200, 6, 3, 0, 0x8091}, true},  {{19200, 5, 4, 1, 0x8091}, true},
+      {{19200, 8, 0, 1, 0x8091}, false}, {{19200, 5, 0, 2, 0x8091}, false},
+      {{19200, 4, 0, 0, 0x8091}, false}, {{19200, 9, 0, 0, 0x8091}, false},
+      {{19200, 8, 5, 0, 0x8091}, false}, {{19200, 8, 0, 3, 0x8091}, false},
+      {{0, 8, 0, 0, 0x8091}, false},     {kDefaults, true}};
+  for (const auto& [setting, ok] : cases) {
+    const Setting before = Settings();
+    EXPECT_EQ(Set(setting), ok) << setting[0] << " " << setting[1] << setting[2] << setting[3];
+    EXPECT_EQ(Settings(), ok ? setting : before);
+  }
+  ASSERT_TRUE(Set({19200, 8, 2, 0, 0xA0AD}));
+  ASSERT_TRUE(ModBus::Port->Close());
+  ASSERT_TRUE(ModBus::Port->Open());
+  EXPECT_EQ(Settings(), kDefaults);  // reopening restores the defaults
+
+  TPort second;  // the open is exclusive, and the lock goes with the destroyed object
+  second.PortName = ModBus::Port->PortName;
+  EXPECT_FALSE(second.Open() || second.Connected);
+  ASSERT_TRUE(ModBus::Port->Close());
+  auto scoped = std::make_unique<TPort>();
+  scoped->PortName = ModBus::Port->PortName;
+  ASSERT_TRUE(scoped->Open());
+  const int fd = static_cast<int>(scoped->Handle);
+  scoped.reset();
+  EXPECT_EQ(fcntl(fd, F_GETFD), -1);
+  EXPECT_TRUE(second.Open());
+}
+
+TEST_F(Wire, LineReadEndsOnTheIntervalOrTheTotal) {
+  // A byte every 20 ms never leaves the 200 ms gap: only the total limit, 10 * 100 + 200 ms,
+  // ends the read. Three bytes and silence: the gap ends it long before.
+  const uint8_t request[] = {1, 3, 0, 0, 0, 1, 0x84, 0x0A};
+  uint8_t buffer[100];
+  AnswerWith(std::vector<Bytes>(80, {0x55}), 20);
+  auto start = Clock::now();
+  ASSERT_EQ(ModBus::Port->Write(request, 8), 8);
+  EXPECT_PRED3(Between, ModBus::Port->Read(buffer, sizeof buffer), 21, 100);
+  EXPECT_PRED3(Between, Since(start), 1150, 2500);
+  AnswerWith({Bytes{1, 2, 3}});
+  ASSERT_EQ(ModBus::Port->Write(request, 8), 8);
+  start = Clock::now();
+  EXPECT_EQ(ModBus::Port->Read(buffer, sizeof buffer), 3);
+  EXPECT_PRED3(Between, Since(start), 190, 700);
+}
+
+// libmodbus's RTU server, an independent implementation, must understand our frames of every
+// function, and we its answers.
+TEST_F(Wire, LibmodbusServerTakesEveryFunctionAndAnException) {
+  StopPeer();
+  modbus_mapping_t* mapping = modbus_mapping_new(0, 0, 600, 5000);
+  modbus_t* ctx = modbus_new_rtu("/dev/null", 9600, 'N', 8, 2);
+  ASSERT_TRUE(mapping && ctx);
+  mapping->tab_registers[134] = 0x1234;
+  mapping->tab_input_registers[4999] = 0xBEEF;
+  modbus_set_slave(ctx, 17);
+  modbus_set_socket(ctx, master_);  // it works on the far end directly
+  modbus_set_indication_timeout(ctx, 0, 50000);
+  std::atomic<bool> stop{false};
+  std::thread server([&] {
+    uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
+    for (int n; !stop;)
+      if ((n = modbus_receive(ctx, query)) > 0) modbus_reply(ctx, query, n, mapping);
+  });
+  ModBus::RegisterArray regs{};  // no assertions from here: the server must be joined
+  EXPECT_TRUE(ModBus::ReadHoldingRegisters(17, 10, 125, regs) && regs[124] == 0x1234);
+  EXPECT_TRUE(ModBus::ReadInputRegisters(17, 4996, 4, regs) && regs[3] == 0xBEEF);
+  EXPECT_TRUE(ModBus::WriteSingleRegister(17, 526, 0xFFEE) &&
+              mapping->tab_registers[526] == 0xFFEE);
+  regs[0] = 0x4321;
+  EXPECT_TRUE(ModBus::WriteMultipleRegisters(17, 100, 123, regs) &&
+              mapping->tab_registers[100] == 0x4321);
+  EXPECT_FALSE(ModBus::ReadHoldingRegisters(17, 590, 20, regs));  // beyond the map
+  EXPECT_EQ(regs[0], 0x4321);
+  stop = true;
+  server.join();
+  modbus_free(ctx);  // the descriptor stays the fixture's
+  modbus_mapping_free(mapping);
 }
 
 }  // namespace

@@ -1,326 +1,230 @@
 // The line over a real pseudo-terminal, seen from a raw client: framing, addressing,
-// exception answers, the address change, timing, and the terminal's link.
+// exception answers, the address change and injected faults; then the lir-sim program.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <fstream>
-#include <random>
-#include <thread>
-
 #include "sim/Line.h"
-#include "sim/RawClient.h"
+#include "sim/Options.h"
 
 namespace {
 
-using SimTest::Bench;
-using SimTest::Bytes;
-using SimTest::CrcOk;
-using SimTest::ReadRequest;
-using SimTest::UnitAt;
-using SimTest::WithCrc;
-using SimTest::WriteMultiple;
-using SimTest::WriteSingle;
-using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
+using Sim::FaultKind;
 
-constexpr int kQuietMs = 100;  // long enough to be sure no answer is coming
-
-void Pause(int ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+Bytes Cat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
 }
 
-double MsSince(Clock::time_point t) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+Bytes WithCrc(const Bytes& f) {
+  const uint16_t crc = Sim::Crc16(f.data(), f.size());
+  return Cat(f, {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8)});
+}
+
+// Functions 3, 4 and 6: two 16-bit fields after the function code.
+Bytes Req(uint8_t address, uint8_t function, uint16_t a, uint16_t b) {
+  return WithCrc({address, function, static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a),
+                  static_cast<uint8_t>(b >> 8), static_cast<uint8_t>(b)});
 }
 
 Bytes Exception(uint8_t address, uint8_t function, uint8_t code) {
   return WithCrc({address, static_cast<uint8_t>(function | 0x80), code});
 }
 
-std::string TempDir() {
-  char pattern[] = "/tmp/lirsim-XXXXXX";
-  const char* dir = mkdtemp(pattern);
-  return dir ? dir : "";
-}
-
-std::string LinkTarget(const std::string& path) {
-  char buf[256];
-  const ssize_t n = readlink(path.c_str(), buf, sizeof buf);
-  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
-}
-
-TEST(Crc, AgreesWithTheModbusCheckValues) {
-  const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-  EXPECT_EQ(0x4B37, Sim::Crc16(digits, sizeof digits));
-  EXPECT_EQ((Bytes{1, 3, 0, 0, 0, 1, 0x84, 0x0A}), WithCrc({1, 3, 0, 0, 0, 1}));
-  std::mt19937 random(5);
-  for (int i = 0; i < 200; ++i) {
-    Bytes data(random() % 40 + 1);
-    for (uint8_t& b : data)
-      b = static_cast<uint8_t>(random());
-    ASSERT_EQ(SimTest::TableCrc(data.data(), data.size()), Sim::Crc16(data.data(), data.size()));
-  }
-}
-
-TEST(Link, PointsAtTheTerminalReplacesLinksAndSparesFiles) {
-  const std::string dir = TempDir();
-  ASSERT_FALSE(dir.empty());
-  const std::string link = dir + "/COM2";
-  {
-    Sim::Simulator first(Sim::LineSetup(), {Sim::UnitSetup()});
-    ASSERT_TRUE(first.Start(link)) << first.LastError();
-    EXPECT_EQ(first.TerminalPath(), LinkTarget(link));
-    EXPECT_FALSE(first.Start(link));  // already serving
-    {
-      Sim::Simulator second(Sim::LineSetup(), {Sim::UnitSetup()});
-      ASSERT_TRUE(second.Start(link)) << second.LastError();
-      EXPECT_EQ(second.TerminalPath(), LinkTarget(link));
-      EXPECT_NE(first.TerminalPath(), second.TerminalPath());
+class Client {
+ public:
+  explicit Client(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY)) {}
+  ~Client() { close(fd_); }
+  bool Write(const Bytes& b) { return write(fd_, b.data(), b.size()) == ssize_t(b.size()); }
+  // Reads until `count` bytes have come or none has come for `quietMs`; the default
+  // quiet time is long enough to be sure that no answer is coming.
+  Bytes Read(size_t count = SIZE_MAX, int quietMs = 100) {
+    Bytes got;
+    uint8_t buf[256];
+    pollfd p{fd_, POLLIN, 0};
+    while (got.size() < count && poll(&p, 1, quietMs) > 0) {
+      const ssize_t n = read(fd_, buf, std::min(sizeof buf, count - got.size()));
+      if (n <= 0) break;
+      got.insert(got.end(), buf, buf + n);
     }
-    struct stat st;
-    EXPECT_NE(0, lstat(link.c_str(), &st));  // gone with the simulator that made it
-    first.Stop();
-    EXPECT_EQ("", first.TerminalPath());
-    ASSERT_TRUE(first.Start(link)) << first.LastError();  // a stopped line starts afresh
-    first.Stop();
+    return got;
   }
-  const std::string file = dir + "/COM3";
-  std::ofstream(file) << "keep me";
-  Sim::Simulator sim(Sim::LineSetup(), {Sim::UnitSetup()});
-  EXPECT_FALSE(sim.Start(file));
-  EXPECT_NE(std::string::npos, sim.LastError().find(file));
-  std::string text;
-  std::getline(std::ifstream(file), text);
-  EXPECT_EQ("keep me", text);
-  unlink(file.c_str());
-  rmdir(dir.c_str());
-}
-
-TEST(Link, RefusesAnImpossibleLine) {
-  Sim::Simulator twice(Sim::LineSetup(), {UnitAt(4), UnitAt(4)});
-  EXPECT_FALSE(twice.Start());
-  EXPECT_NE("", twice.LastError());
-  Sim::Simulator broadcast(Sim::LineSetup(), {UnitAt(0)});
-  EXPECT_FALSE(broadcast.Start());
-}
-
-TEST(Wire, AnswersReadsAndWrites) {
-  Bench b;
-  ASSERT_TRUE(b.Ready()) << b.sim.LastError();
-  EXPECT_EQ(WithCrc({1, 3, 6, 0, 10, 0, 0, 0, 0x20}),
-            b.client->Transact(ReadRequest(1, 3, 0, 3), 11));
-  EXPECT_EQ(WithCrc({1, 4, 2, 0x80, 7}), b.client->Transact(ReadRequest(1, 4, 50, 1), 7));
-
-  const Bytes single = WriteSingle(1, 523, 0x1234);
-  EXPECT_EQ(single, b.client->Transact(single, 8));
-  const Bytes multiple = WriteMultiple(1, 6, {900, 0, 0x0C90});
-  EXPECT_EQ(WithCrc({1, 16, 0, 6, 0, 3}), b.client->Transact(multiple, 8));
-  uint16_t v = 0;
-  ASSERT_TRUE(b.sim.Holding(1, 523, v));
-  EXPECT_EQ(0x1234, v);
-  ASSERT_TRUE(b.sim.Holding(1, 8, v));
-  EXPECT_EQ(0x0C90, v);
-}
-
-TEST(Wire, KeepsServingWhenTheClientReopensThePort) {
-  Bench b;
-  ASSERT_TRUE(b.Ready());
-  for (int i = 0; i < 3; ++i) {
-    b.client.reset(new SimTest::RawClient(b.sim.TerminalPath()));
-    EXPECT_EQ(7u, b.client->Transact(ReadRequest(1, 4, 4, 1), 7).size()) << i;
+  Bytes Transact(const Bytes& request, size_t count) {
+    Write(request);
+    return Read(count, 1000);
   }
-}
 
-TEST(Wire, NeverAnswersBadCrcOtherAddressesOrBroadcasts) {
-  Bench b({UnitAt(1)});
-  ASSERT_TRUE(b.Ready());
-  Bytes bad = ReadRequest(1, 3, 0, 1);
-  bad.back() ^= 0x01;
-  b.client->Write(bad);
-  EXPECT_EQ(Bytes(), b.client->ReadUntilQuiet(kQuietMs));
-  Bytes badWrite = WriteSingle(1, 523, 7);
-  badWrite[5] ^= 0x40;  // the value, so a unit that ignored the CRC would store 0x47
-  b.client->Write(badWrite);
-  EXPECT_EQ(Bytes(), b.client->ReadUntilQuiet(kQuietMs));
+ private:
+  int fd_;
+};
 
-  EXPECT_EQ(7u, b.client->Transact(ReadRequest(1, 3, 0, 1), 7).size());
-  b.client->Write(ReadRequest(2, 3, 0, 1));
-  EXPECT_EQ(Bytes(), b.client->ReadUntilQuiet(kQuietMs));
-  b.client->Write(WriteSingle(0, 523, 5));
-  EXPECT_EQ(Bytes(), b.client->ReadUntilQuiet(kQuietMs));
-  b.client->Write(WithCrc({0, 0x11}));
-  EXPECT_EQ(Bytes(), b.client->ReadUntilQuiet(kQuietMs));
+struct Bench {
+  explicit Bench(const std::vector<Sim::UnitSetup>& units = {Sim::UnitSetup()})
+      : sim(Sim::LineSetup(), units), started(sim.Start()), client(sim.TerminalPath()) {}
+  Sim::Simulator sim;
+  bool started;
+  Client client;
+};
 
-  uint16_t v = 0;
-  ASSERT_TRUE(b.sim.Holding(1, 523, v));
-  EXPECT_EQ(0, v);  // neither the broken frame nor the broadcast reached the unit
-  EXPECT_EQ(1u, b.sim.RequestCount(1));
-  EXPECT_EQ(1u, b.sim.RequestCount(2));
-  EXPECT_EQ(2u, b.sim.RequestCount(0));
-  EXPECT_EQ(4u, b.sim.TotalRequests());
-  b.sim.ResetCounters();
-  EXPECT_EQ(0u, b.sim.TotalRequests());
-  EXPECT_EQ(0u, b.sim.RequestCount(0));
+TEST(Wire, AnswersGoodFramesToItsUnitsAndMovesOnlyAfterTheAnswer) {
+  Bench b({{1}, {3}});
+  ASSERT_TRUE(b.started) << b.sim.LastError();
+  EXPECT_EQ((Bytes{1, 3, 0, 0, 0, 1, 0x84, 0x0A}), Req(1, 3, 0, 1));
+  Bytes badCrc = Req(1, 6, 523, 7);
+  badCrc[5] ^= 0x40;  // a unit that ignored the CRC would store 0x47
+  for (const Bytes& request : {badCrc, Req(2, 3, 0, 1), Req(0, 6, 523, 5), WithCrc({9, 0x11})}) {
+    b.client.Write(request);
+    EXPECT_EQ(Bytes(), b.client.Read()) << testing::PrintToString(request);
+  }
+  EXPECT_EQ(WithCrc({1, 3, 2, 0, 0}), b.client.Transact(Req(1, 3, 523, 1), 7));
+  EXPECT_EQ(Cat(WithCrc({1, 3, 6, 0, 10, 0, 0, 0, 0x20}), WithCrc({1, 4, 2, 0x80, 7})),
+            b.client.Transact(Cat(Req(1, 3, 0, 3), Req(1, 4, 50, 1)), 18));
+
+  const Bytes move = Req(1, 6, 544, 9);
+  EXPECT_EQ(move, b.client.Transact(move, 8));
+  EXPECT_EQ(WithCrc({9, 3, 2, 0, 9}), b.client.Transact(Req(9, 3, 544, 1), 7));
+  b.client.Write(Req(1, 3, 544, 1));
+  EXPECT_EQ(Bytes(), b.client.Read());
+  EXPECT_EQ(Exception(9, 6, 3), b.client.Transact(Req(9, 6, 544, 3), 5));  // the neighbour's
+  EXPECT_EQ(7u, b.client.Transact(Req(3, 3, 544, 1), 7).size());
 }
 
 TEST(Wire, ExceptionAnswers) {
   Bench b;
-  ASSERT_TRUE(b.Ready());
-  auto& c = *b.client;
-  EXPECT_EQ(Exception(1, 0x11, 1), c.Transact(WithCrc({1, 0x11}), 5));
-  EXPECT_EQ(Exception(1, 0x2B, 1), c.Transact(WithCrc({1, 0x2B, 0x0E, 1, 0}), 5));
-  EXPECT_EQ(Exception(1, 3, 2), c.Transact(ReadRequest(1, 3, 100, 1), 5));
-  EXPECT_EQ(Exception(1, 3, 2), c.Transact(ReadRequest(1, 3, 540, 4), 5));
-  EXPECT_EQ(Exception(1, 4, 2), c.Transact(ReadRequest(1, 4, 5, 1), 5));
-  EXPECT_EQ(Exception(1, 3, 3), c.Transact(ReadRequest(1, 3, 0, 0), 5));
-  EXPECT_EQ(Exception(1, 4, 3), c.Transact(ReadRequest(1, 4, 1000, 126), 5));
-  EXPECT_EQ(Exception(1, 6, 3), c.Transact(WriteSingle(1, 527, 2), 5));
-  EXPECT_EQ(Exception(1, 6, 3), c.Transact(WriteSingle(1, 526, 3), 5));
-  EXPECT_EQ(Exception(1, 16, 3), c.Transact(WriteMultiple(1, 0, std::vector<uint16_t>(124)), 5));
-  // A byte count that disagrees with the register count.
-  EXPECT_EQ(Exception(1, 16, 3), c.Transact(WithCrc({1, 16, 0, 0, 0, 2, 2, 0, 1}), 5));
-  EXPECT_EQ(Exception(1, 16, 3), c.Transact(WithCrc({1, 16, 0, 0, 0, 1, 4, 0, 1, 0, 2}), 5));
+  ASSERT_TRUE(b.started) << b.sim.LastError();
+  const Bytes tooMany = WithCrc(Cat({1, 16, 0, 0, 0, 124, 248}, Bytes(248)));
+  const std::vector<Bytes> refused[] = {
+      // with exception code 1, 2, 3
+      {WithCrc({1, 0x11})},
+      {Req(1, 3, 0, 37), Req(1, 3, 540, 4), Req(1, 4, 5, 1), Req(1, 4, 4997, 4)},
+      {Req(1, 3, 0, 0), Req(1, 4, 1000, 126), Req(1, 6, 527, 2), Req(1, 6, 526, 3), tooMany,
+       WithCrc({1, 16, 0, 0, 0, 2, 2, 0, 1})}};
+  for (uint8_t code = 1; code <= 3; ++code) {
+    for (const Bytes& request : refused[code - 1])
+      EXPECT_EQ(Exception(1, request[1], code), b.client.Transact(request, 5))
+          << testing::PrintToString(request);
+  }
+  // Denied access refuses every write but the password.
   b.sim.SetAccess(1, false);
-  EXPECT_EQ(Exception(1, 6, 1), c.Transact(WriteSingle(1, 523, 1), 5));
-  EXPECT_EQ(Exception(1, 16, 1), c.Transact(WriteMultiple(1, 0, {1, 2, 3}), 5));
-  EXPECT_EQ(8u, c.Transact(WriteMultiple(1, 540, {0, 0, 0, 0}), 8).size());
-  // An unknown function to an address nobody has stays unanswered too.
-  c.Write(WithCrc({9, 0x11}));
-  EXPECT_EQ(Bytes(), c.ReadUntilQuiet(kQuietMs));
+  EXPECT_EQ(Exception(1, 6, 1), b.client.Transact(Req(1, 6, 523, 1), 5));
+  EXPECT_EQ(Exception(1, 16, 1), b.client.Transact(WithCrc({1, 16, 0, 0, 0, 1, 2, 0, 1}), 5));
+  EXPECT_EQ(8u, b.client.Transact(WithCrc(Cat({1, 16, 2, 0x1C, 0, 4, 8}, Bytes(8))), 8).size());
 }
 
-TEST(Wire, FramesByLengthAndDropsRubbishAtTheSilence) {
-  Sim::LineSetup slow;
-  slow.Baud = 1200;  // a 32 ms frame gap leaves room to send a frame in pieces
-  Bench b({UnitAt(1)}, slow);
-  ASSERT_TRUE(b.Ready());
-  auto& c = *b.client;
-  // Two frames in one write: both answered, in order.
-  Bytes two = ReadRequest(1, 3, 0, 3);
-  const Bytes second = ReadRequest(1, 4, 50, 1);
-  two.insert(two.end(), second.begin(), second.end());
-  const Bytes answers = c.Transact(two, 18);
-  ASSERT_EQ(18u, answers.size());
-  EXPECT_TRUE(CrcOk(Bytes(answers.begin(), answers.begin() + 11)));
-  EXPECT_EQ(WithCrc({1, 4, 2, 0x80, 7}), Bytes(answers.begin() + 11, answers.end()));
-
-  // A frame that arrives in pieces within the gap is one frame.
-  const Bytes request = WriteMultiple(1, 523, {1, 2});
-  for (size_t i = 0; i < request.size(); i += 4) {
-    c.Write(Bytes(request.begin() + i, request.begin() + std::min(i + 4, request.size())));
-    Pause(2);
-  }
-  EXPECT_EQ(8u, c.Read(8, 1000).size());
-
-  // Rubbish, then silence, then a good frame: the frame is answered.
-  c.Write({0x55, 0x11, 0x22});
-  Pause(80);
-  EXPECT_EQ(7u, c.Transact(ReadRequest(1, 3, 0, 1), 7).size());
-  // A frame cut short is dropped at the silence, and the next one is served.
-  c.Write(Bytes{1, 3, 0, 0});
-  Pause(80);
-  EXPECT_EQ(7u, c.Transact(ReadRequest(1, 3, 0, 1), 7).size());
-  EXPECT_EQ(Bytes(), c.ReadUntilQuiet(kQuietMs));
-}
-
-TEST(Wire, AddressChangeTakesEffectAfterTheAnswer) {
-  Bench b({UnitAt(1), UnitAt(3, 5)});
-  ASSERT_TRUE(b.Ready());
-  auto& c = *b.client;
-  const Bytes move = WriteSingle(1, 544, 9);
-  EXPECT_EQ(move, c.Transact(move, 8));  // answered under the old address
-  EXPECT_EQ(WithCrc({9, 3, 2, 0, 9}), c.Transact(ReadRequest(9, 3, 544, 1), 7));
-  c.Write(ReadRequest(1, 3, 544, 1));
-  EXPECT_EQ(Bytes(), c.ReadUntilQuiet(kQuietMs));
-  EXPECT_TRUE(b.sim.HasUnit(9));
-  EXPECT_FALSE(b.sim.HasUnit(1));
-  // Onto a neighbour's address: refused, both stay.
-  EXPECT_EQ(Exception(9, 6, 3), c.Transact(WriteSingle(9, 544, 3), 5));
-  EXPECT_EQ(Exception(9, 16, 3), c.Transact(WriteMultiple(9, 544, {3}), 5));
-  EXPECT_EQ(Exception(9, 6, 3), c.Transact(WriteSingle(9, 544, 0), 5));
-  EXPECT_TRUE(b.sim.HasUnit(9));
-  EXPECT_TRUE(b.sim.HasUnit(3));
-  EXPECT_FALSE(b.sim.SetHolding(9, 544, 3));
-  EXPECT_TRUE(b.sim.SetHolding(9, 544, 1));
-  EXPECT_TRUE(b.sim.HasUnit(1));
-}
-
-TEST(Wire, ClockReadsBackWhatWasWritten) {
+TEST(Wire, InjectedFaultsHitTheNextRequestsThenStop) {
   Bench b;
-  ASSERT_TRUE(b.Ready());
-  auto& c = *b.client;
-  const Clock::time_point written = Clock::now();
-  ASSERT_EQ(8u, c.Transact(WriteMultiple(1, 520, {0x0503, 0x070E, 0x091E}), 8).size());
-  const std::vector<uint16_t> regs = SimTest::Registers(c.Transact(ReadRequest(1, 3, 520, 3), 11));
-  ASSERT_EQ(3u, regs.size());
-  EXPECT_EQ(0x0503, regs[0]);
-  EXPECT_EQ(0x070E, regs[1]);
-  if (MsSince(written) < 1000) {
-    EXPECT_TRUE(regs[2] == 0x091E || regs[2] == 0x091F) << std::hex << regs[2];
+  ASSERT_TRUE(b.started) << b.sim.LastError();
+  const Bytes request = Req(1, 3, 0, 3), good = b.client.Transact(request, 11);
+  ASSERT_EQ(11u, good.size());
+  const struct {
+    FaultKind kind;
+    uint32_t param;
+    Bytes answer;  // after any noise; for Corrupt, what the broken answer was made from
+    size_t head;   // bytes before a pause of at least gapMs
+    int gapMs;
+  } cases[] = {{FaultKind::Silent, 0, {}, 0, 0},
+               {FaultKind::Corrupt, 0, good, 0, 0},
+               {FaultKind::Exception, 0, Exception(1, 3, 4), 0, 0},
+               {FaultKind::Split, 120, good, 5, 40},
+               {FaultKind::Late, 200, good, 0, 100},
+               {FaultKind::Noise, 5, good, 0, 0},
+               {FaultKind::OtherAddress, 9,
+                WithCrc(Cat({9}, Bytes(good.begin() + 1, good.end() - 2))), 0, 0}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(static_cast<int>(k.kind));
+    const size_t size = k.answer.size() + (k.kind == FaultKind::Noise ? k.param : 0);
+    b.sim.InjectFault(k.kind, k.param, 2);
+    b.client.Write(Req(5, 3, 0, 3));  // nobody there: does not use the fault up
+    for (int i = 0; i < 2; ++i) {
+      b.client.Write(request);
+      Bytes got = b.client.Read(k.head, 1000);
+      EXPECT_EQ(Bytes(), k.gapMs ? b.client.Read(1, k.gapMs) : Bytes());
+      got = Cat(got, b.client.Read(size - got.size(), 1000));
+      EXPECT_EQ(Bytes(), b.client.Read());
+      ASSERT_EQ(size, got.size());
+      got.erase(got.begin(), got.end() - static_cast<ptrdiff_t>(k.answer.size()));
+      int changed = 0;  // a single byte changed leaves a frame whose CRC no longer fits
+      for (size_t n = 0; n < got.size(); ++n)
+        changed += got[n] != k.answer[n];
+      EXPECT_EQ(k.kind == FaultKind::Corrupt ? 1 : 0, changed) << testing::PrintToString(got);
+    }
+    EXPECT_EQ(good, b.client.Transact(request, 11));
   }
-  EXPECT_EQ(Exception(1, 16, 3), c.Transact(WriteMultiple(1, 520, {0x1F04, 0x070E, 0}), 5));
-
-  ASSERT_TRUE(b.sim.SetClockRegisters(1, 0x010D, 0x1800, 0x3C00));
-  EXPECT_EQ(WithCrc({1, 3, 6, 0x01, 0x0D, 0x18, 0x00, 0x3C, 0x00}),
-            c.Transact(ReadRequest(1, 3, 520, 3), 11));
 }
 
-TEST(Wire, AnswersAfterTheTurnaroundAndPacesWhenAsked) {
-  Bench quick;
-  ASSERT_TRUE(quick.Ready());
-  Clock::time_point t = Clock::now();
-  ASSERT_EQ(7u, quick.client->Transact(ReadRequest(1, 4, 4, 1), 7).size());
-  EXPECT_GE(MsSince(t), 1.5);  // 2 ms turnaround, give or take the clocks
-
-  Sim::LineSetup paced;
-  paced.Pace = true;
-  paced.TurnaroundUs = 0;
-  Bench b({UnitAt(1)}, paced);
-  ASSERT_TRUE(b.Ready());
-  b.client->Write(ReadRequest(1, 3, 0, 3));
-  ASSERT_EQ(1u, b.client->Read(1, 1000).size());
-  t = Clock::now();
-  ASSERT_EQ(10u, b.client->Read(10, 1000).size());
-  EXPECT_GE(MsSince(t), 8.0);  // 10 bytes at 11 bits each at 9600: 11.5 ms
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
 }
 
-TEST(Wire, SendRawAndTheFrameLog) {
-  Bench b;
-  ASSERT_TRUE(b.Ready());
-  b.sim.SendRaw({0xAA, 0xBB});
-  EXPECT_EQ((Bytes{0xAA, 0xBB}), b.client->Read(2, 1000));
-  const Bytes request = ReadRequest(1, 4, 50, 1);
-  const Bytes answer = b.client->Transact(request, 7);
-  ASSERT_EQ(7u, answer.size());
-  const std::vector<Sim::Frame> log = b.sim.TakeLog();
-  ASSERT_EQ(3u, log.size());
-  EXPECT_FALSE(log[0].FromMaster);
-  EXPECT_EQ((Bytes{0xAA, 0xBB}), log[0].Bytes);
-  EXPECT_TRUE(log[1].FromMaster);
-  EXPECT_EQ(request, log[1].Bytes);
-  EXPECT_FALSE(log[2].FromMaster);
-  EXPECT_EQ(answer, log[2].Bytes);
-  EXPECT_LE(log[0].Time, log[1].Time);
-  EXPECT_LE(log[1].Time, log[2].Time);
-  EXPECT_TRUE(b.sim.TakeLog().empty());
+// Bounded in time, so that a run that should have failed cannot hang the test.
+pid_t Spawn(const std::string& args) {
+  const std::string command = "exec timeout 20 '" LIR_SIM_PATH "' " + args + " >/dev/null 2>&1";
+  const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+  pid_t pid = -1;
+  if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ)) return -1;
+  return pid;
 }
 
-TEST(Wire, ChannelsTripByThemselvesWhenAsked) {
-  Sim::LineSetup line;
-  line.TripPeriodMs = 5;
-  line.Seed = 7;
-  Bench b({UnitAt(1), UnitAt(2, 5)}, line);
-  ASSERT_TRUE(b.Ready());
-  uint16_t a = 0, c = 0;
-  for (int i = 0; i < 200 && a + c < 4; ++i) {
-    Pause(10);
-    b.sim.Holding(1, 518, a);
-    b.sim.Holding(2, 518, c);
+int ExitCode(pid_t pid) {
+  int status = 0;
+  if (pid <= 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST(Executable, ParsesItsCommandLineAndExitsWithTwoOnBadOptions) {
+  Sim::Options o;
+  std::string error;
+  ASSERT_TRUE(Sim::ParseOptions({}, o, error)) << error;
+  EXPECT_EQ("COM2", o.Link);
+  EXPECT_EQ(7, o.Units.at(0).Model);
+  EXPECT_FALSE(Sim::ParseOptions({"--frobnicate"}, o, error));
+  EXPECT_NE(std::string::npos, error.find("--frobnicate"));
+  for (const char* bad : {"--unit 0", "--unit 5 --unit 5:6", "--unit 1,password=abcdefgh",
+                          "--fault fire", "--frobnicate"}) {
+    EXPECT_EQ(2, ExitCode(Spawn(bad))) << bad;
   }
-  EXPECT_GE(a + c, 4);
+  EXPECT_EQ(0, ExitCode(Spawn("--help")));
+}
+
+// Every reply to the lines, as the control port sends them.
+std::string Ask(Client& control, const std::string& lines) {
+  control.Write(Bytes(lines.begin(), lines.end()));
+  const Bytes got = control.Read(SIZE_MAX, 300);
+  return std::string(got.begin(), got.end());
+}
+
+TEST(Executable, ServesLineAndControlThenRemovesItsLinks) {
+  char pattern[] = "/tmp/lirsim-exe-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(pattern));
+  const std::string dir = pattern, link = dir + "/COM7", controlLink = dir + "/CTL";
+  const pid_t pid = Spawn("--link " + link + " --control " + controlLink +
+                          " --unit 4:5,password=абвг_123,journal=20@7 --unit 9,access=denied"
+                          " --fault exception --fault-next 1");
+  ASSERT_GT(pid, 0);
+  for (int i = 0; i < 500 && !Exists(controlLink); ++i)
+    usleep(10000);
+  {
+    Client line(link), control(controlLink);
+    EXPECT_EQ(Exception(4, 4, 4), line.Transact(Req(4, 4, 50, 1), 5));
+    EXPECT_EQ(WithCrc({4, 4, 2, 0x80, 5}), line.Transact(Req(4, 4, 50, 1), 7));
+    EXPECT_EQ(
+        "2\nАБВГ_123\n7\n20\n7\n",  // the blank line gets no reply
+        Ask(control, "count 4\r\npassword 4\nholding 4 517\n\nholding 4 518\ninput-reg 9 50\n"));
+    EXPECT_EQ("ok\n", Ask(control, "send 0xAA 187\n"));
+    EXPECT_EQ((Bytes{0xAA, 0xBB}), line.Read(2, 1000));
+  }
+  ASSERT_EQ(0, kill(pid, SIGTERM));
+  EXPECT_EQ(0, ExitCode(pid));
+  EXPECT_FALSE(Exists(link) || Exists(controlLink));
+  rmdir(dir.c_str());
 }
 
 }  // namespace

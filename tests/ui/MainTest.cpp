@@ -1,305 +1,219 @@
-// The main window on a simulated line: start-up, scan, tree, channel table, panel buttons
-// and the traffic window, seen as the user sees them.
+// The main window on a simulated line, seen as the user sees it; its pictures and the progress
+// dialog of its scan.
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QMenuBar>
-#include <QStatusBar>
-#include <QTest>
 #include <QToolButton>
+#include <QWindow>
 
 #include "Harness.h"
 #include "device/LIR.h"
-#include "link/ModBus.h"
-#include "link/Traffic.h"
-#include "ui/dialogs/Clock.h"
-#include "ui/dialogs/Journal.h"
-#include "ui/dialogs/Password.h"
-#include "ui/dialogs/Progress.h"
-#include "ui/dialogs/SetChannelsParam.h"
-#include "ui/dialogs/Settings.h"
 #include "ui/main/Images.h"
-#include "ui/main/Main.h"
-#include "ui/port/PortConfig.h"
-#include "ui/port/PortSelect.h"
 
-namespace {
-
-constexpr uint8_t k4M = 1, k8M = 2, k12M = 3, kUnknown = 5, kLocked = 6;
-
-TProgressForm* RunningProgress() {
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (auto* p = qobject_cast<TProgressForm*>(w); p && p->isVisible()) return p;
-  return nullptr;
-}
-
-QStringList RowTexts(int row) {
-  QStringList texts;
-  for (int c = 0; c < MainForm->Channels->columnCount(); ++c)
-    texts << (MainForm->Channels->item(row, c) ? MainForm->Channels->item(row, c)->text() : "");
-  return texts;
-}
-
-bool SameImage(const QIcon& icon, int index) {
-  return !icon.isNull() && icon.pixmap(16, 16).toImage() == Images::Pixmap(index).toImage();
-}
-
-QTreeWidgetItem* Node(uint8_t address) {
-  QTreeWidgetItem* root = MainForm->Net->topLevelItem(0);
-  for (int i = 0; root && i < root->childCount(); ++i)
-    if (root->child(i)->data(0, Qt::UserRole).toUInt() >> 8 == address) return root->child(i);
-  return nullptr;
-}
-
-void Click(QTreeWidgetItem* item) {
-  QTreeWidget* net = MainForm->Net;
-  net->scrollToItem(item);
-  QTest::mouseClick(net->viewport(), Qt::LeftButton, {}, net->visualItemRect(item).center());
-}
-
-void DoubleClick(QTreeWidgetItem* item) {
-  Click(item);
-  QTest::mouseDClick(MainForm->Net->viewport(), Qt::LeftButton, {},
-                     MainForm->Net->visualItemRect(item).center());
-}
-
-}  // namespace
+using namespace Qt::StringLiterals;
 
 class MainTest : public QObject {
   Q_OBJECT
 
-  std::unique_ptr<Gui::Line> line_;
-  std::unique_ptr<Gui::Boxes> boxes_;
-  Sim::Simulator& Sim() { return line_->Sim(); }
+  // In address order: ЛИР-4М, ЛИР-8М, ЛИР-12М, an unrecognised model, a unit refusing access.
+  static constexpr uint8_t k4M = 1, k8M = 2, k12M = 3, kUnknown = 5, kLocked = 6;
+  const QString kNoDevice = u" Не выбрано устройство "_s;
+  const QString kControls =
+      u"|Channels|btnPusk|btnStop|btnControl|btnKvitir|btnSbros|btnRestart|"
+      "btnSettings|btnClock|btnJournal|btnGetChannelsParam|"
+      "btnSetChannelsParam|btnPassword|miDeviceStatus"_s;
+  Gui::Line line_{Sim::LineSetup{},
+                  {Gui::Unit(k4M, 5), Gui::Unit(k8M, 6), Gui::Unit(k12M, 7), Gui::Unit(kUnknown, 9),
+                   Gui::Unit(kLocked, 6, false)}};
+  Gui::Boxes boxes_;
+  QStringList opened_;  // the dialogs that came up; all cancelled but an accepted port choice
+  QString typed_;       // into the port choice; none: the name offered
+  bool accept_ = true;
 
-  // Activates a unit's node and waits for its table.
-  void Activate(uint8_t address) {
-    QTreeWidgetItem* node = Node(address);
-    QVERIFY(node);
-    DoubleClick(node);
-    QVERIFY(MainForm->Channels->isVisible());
+  Sim::Simulator& Sim() { return line_.Sim(); }
+  QTreeWidgetItem* Root() { return MainForm->Net->topLevelItem(0); }
+  QTreeWidgetItem* Node(int address) { return Root()->child(address - 1 - (address > 4)); }
+  void Activate(int address) { Click(Node(address), true); }
+
+  void Click(QTreeWidgetItem* item, bool twice = false) {
+    MainForm->Net->scrollToItem(item);
+    const QPoint at = MainForm->Net->visualItemRect(item).center();
+    QTest::mouseClick(MainForm->Net->viewport(), Qt::LeftButton, {}, at);
+    if (twice) QTest::mouseDClick(MainForm->Net->viewport(), Qt::LeftButton, {}, at);
+  }
+
+  // The device panel's caption, then the device controls that show.
+  QString Panel() {
+    QString shown = MainForm->DeviceProp->title();
+    for (const QString& name : kControls.split('|', Qt::SkipEmptyParts)) {
+      auto* w = MainForm->findChild<QWidget*>(name);
+      auto* menu = qobject_cast<QMenu*>(w);
+      if (menu ? menu->menuAction()->isVisible() : w->isVisible()) shown += "|" + name;
+    }
+    return shown;
+  }
+
+  // Enabled: main, traffic, port choice windows; scan, port choice, port configuration; network.
+  QString Flags() {
+    QString flags;
+    for (QObject* o : std::initializer_list<QObject*>{
+             MainForm, TrafficForm, PortSelectForm, MainForm->actNetScan, MainForm->actPortSelect,
+             MainForm->actPortConfig, MainForm->miNet->menuAction()})
+      flags += o->property("enabled").toBool() ? '1' : '0';
+    return flags;
+  }
+
+  // A channel row's texts, then its picture: 17, 18 or none.
+  QString Row(int row) {
+    QString texts;
+    for (int c = 0; c < 11; ++c)
+      texts += MainForm->Channels->item(row, c)->text() + "|";
+    const QImage lamp = MainForm->Channels->item(row, 0)->icon().pixmap(16).toImage();
+    for (int index : {Images::LampsRedLit, Images::LampsGreenLit})
+      if (!lamp.isNull() && lamp == Images::Pixmap(index).toImage())
+        return texts + QString::number(index);
+    return texts + "none";
+  }
+
+  // The middle of a lamp: 0 the left (green) one, 1 the right (red) one.
+  static QColor Lamp(int index, int lamp) {
+    return Images::Pixmap(index).toImage().pixelColor(3 + 8 * lamp, 7);
   }
 
  private slots:
   void initTestCase() {
-    std::vector<Sim::UnitSetup> units = {Gui::Unit(k4M, 5), Gui::Unit(k8M, 6), Gui::Unit(k12M, 7),
-                                         Gui::Unit(kUnknown, 9), Gui::Unit(kLocked, 6, false)};
-    line_ = std::make_unique<Gui::Line>(Sim::LineSetup{}, units);
-    boxes_ = std::make_unique<Gui::Boxes>();
+    boxes_.OnDialog([this](QWidget* dialog) {
+      opened_ << dialog->objectName();
+      if (dialog != PortSelectForm || !accept_) return qobject_cast<QDialog*>(dialog)->reject();
+      if (!typed_.isEmpty()) PortSelectForm->PortNamer->setEditText(typed_);
+      PortSelectForm->btnOk->click();
+    });
     CreateForms();
-    QVERIFY(MainForm && PortSelectForm && TrafficForm);
   }
 
   void startUpWithThePortOpen() {
-    QCOMPARE(boxes_->Count(), 0);
-    QCOMPARE(QApplication::applicationName(), QStringLiteral("Ирвалон"));
-    QCOMPARE(MainForm->windowTitle(), QStringLiteral("Ирвалон."));
-    QVERIFY(MainForm->isVisible());
+    QCOMPARE(boxes_.Count(), 0);
+    QCOMPARE(qApp->applicationName() + "|" + MainForm->windowTitle(), u"Ирвалон|Ирвалон."_s);
     QCOMPARE(MainForm->Net->topLevelItemCount(), 1);
-    QCOMPARE(MainForm->Net->topLevelItem(0)->text(0), QStringLiteral("COM2"));
-    QCOMPARE(MainForm->Net->topLevelItem(0)->childCount(), 0);
-    QCOMPARE(MainForm->DeviceProp->title(), QStringLiteral(" Не выбрано устройство "));
-    QVERIFY(!MainForm->Channels->isVisible());
-    for (QPushButton* b : MainForm->DeviceProp->findChildren<QPushButton*>())
-      QVERIFY2(!b->isVisible(), qPrintable(b->objectName()));
-    for (QToolButton* b :
-         {MainForm->btnClock, MainForm->btnJournal, MainForm->btnSettings, MainForm->btnPassword,
-          MainForm->btnGetChannelsParam, MainForm->btnSetChannelsParam})
-      QVERIFY2(!b->isVisible(), qPrintable(b->objectName()));
-    for (QToolButton* b : {MainForm->btnExit, MainForm->btnHelp, MainForm->btnPortSelect,
-                           MainForm->btnPortConfig, MainForm->btnNetScan, MainForm->btnTraffic})
-      QVERIFY2(b->isVisible(), qPrintable(b->objectName()));
-    QStringList menus;
-    for (QAction* a : MainForm->MainMenu->actions())
-      if (a->isVisible()) menus << a->text();
-    QCOMPARE(menus, (QStringList{"&Файл", "&Порт", "&Сеть", "П&омощь"}));
-    QVERIFY(MainForm->actNetScan->isEnabled() && MainForm->actPortConfig->isEnabled());
-    // The device actions stay enabled; only what reaches them is hidden.
-    QVERIFY(MainForm->actClock->isEnabled());
-    QCOMPARE(MainForm->btnNetScan->toolTip(), QStringLiteral("Сканировать сеть"));
-    QCOMPARE(MainForm->actNetScan->statusTip(),
-             QStringLiteral("Определение переченя подключенных сетевых устройств"));
-    QCOMPARE(MainForm->btnTraffic->toolTip(), QStringLiteral("Трафик"));
-    QCOMPARE(MainForm->Net->statusTip(), QStringLiteral("Список доступных устройств"));
-    QVERIFY(MainForm->Net->toolTip().isEmpty());
+    QCOMPARE(Root()->text(0) + "|" + QString::number(Root()->childCount()), u"COM2|0"_s);
+    QCOMPARE(Panel(), kNoDevice);
+    QCOMPARE(MainForm->actNetScan->toolTip() + "|" + MainForm->actNetScan->statusTip(),
+             u"Сканировать сеть|Определение переченя подключенных сетевых устройств"_s);
   }
 
   void scanListsTheUnitsAndCancels() {
-    TrafficForm->show();
-    bool sawDisabled = false, portSelectStayedEnabled = true, trafficDisabled = false;
+    MainForm->btnTraffic->click();
+    QSet<QString> during;
     QTimer watch;
-    watch.setInterval(5);
     connect(&watch, &QTimer::timeout, this, [&] {
-      TProgressForm* progress = RunningProgress();
-      if (!progress) return;
-      sawDisabled = sawDisabled || !MainForm->isEnabled();
-      trafficDisabled = trafficDisabled || !TrafficForm->isEnabled();
-      portSelectStayedEnabled = portSelectStayedEnabled && PortSelectForm->isEnabled();
-      QCOMPARE(progress->windowTitle(), QStringLiteral("Сканирование сети"));
-      QVERIFY(!MainForm->actNetScan->isEnabled());
-      // Every unit of the line has been found by address 7: cancel there.
-      if (progress->Label1->text() == QStringLiteral("Проверяется адрес : 7"))
-        progress->btnCancel->click();
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* progress = qobject_cast<TProgressForm*>(w); progress && progress->isVisible()) {
+          during << Flags();
+          // Every unit of the line has been found by address 7.
+          if (progress->Label1->text().endsWith(" 7")) progress->btnCancel->click();
+        }
     });
-    watch.start();
+    watch.start(5);
     MainForm->actNetScan->trigger();
-    watch.stop();
-
-    QVERIFY(sawDisabled);
-    QVERIFY(trafficDisabled);
-    QVERIFY(portSelectStayedEnabled);
-    QVERIFY(MainForm->isEnabled() && TrafficForm->isEnabled());
-    QVERIFY(!RunningProgress());
-    QCOMPARE(boxes_->Count(), 0);
-    QCOMPARE(MainForm->StatusBar->currentMessage(), QStringLiteral("Список доступных устройств."));
-    QVERIFY(MainForm->actNetScan->isEnabled() && MainForm->actPortSelect->isEnabled() &&
-            MainForm->actPortConfig->isEnabled());
-
-    QTreeWidgetItem* root = MainForm->Net->topLevelItem(0);
-    QStringList texts;
-    QList<uint> data;
-    for (int i = 0; i < root->childCount(); ++i) {
-      texts << root->child(i)->text(0);
-      data << root->child(i)->data(0, Qt::UserRole).toUInt();
-    }
-    QCOMPARE(texts, (QStringList{"[1] ЛИР-4М", "[2] ЛИР-8М", "[3] ЛИР-12М", "[5] Неопознанно",
-                                 "[6] ЛИР-8М"}));
-    QCOMPARE(data, (QList<uint>{1 * 256 + 5, 2 * 256 + 6, 3 * 256 + 7, 5 * 256 + 7, 6 * 256 + 6}));
-    QVERIFY(!root->isExpanded());
-    QVERIFY(MainForm->Net->selectedItems().isEmpty());
-    // Cancelled while 7 was probed: 8 and above never asked.
+    QCOMPARE(during, QSet<QString>{"0010000"});
+    QCOMPARE(Flags(), u"1111111"_s);
+    QCOMPARE(MainForm->StatusBar->currentMessage(), u"Список доступных устройств."_s);
+    QStringList nodes;
+    for (int i = 0; i < Root()->childCount(); ++i)
+      nodes << Root()->child(i)->text(0) + " " + Root()->child(i)->data(0, Qt::UserRole).toString();
+    QCOMPARE(nodes, (QStringList{"[1] ЛИР-4М 261", "[2] ЛИР-8М 518", "[3] ЛИР-12М 775",
+                                 "[5] Неопознанно 1287", "[6] ЛИР-8М 1542"}));
+    QVERIFY(!Root()->isExpanded());
     QCOMPARE(Sim().RequestCount(8), 0u);
-    TrafficForm->hide();
+    MainForm->btnTraffic->click();
+    QVERIFY(!TrafficForm->isVisible());
     MainForm->Net->expandAll();
   }
 
-  void selectionIsNotActivation() {
+  void selectionThenActivationShowsTheTable() {
     Click(Node(k8M));
+    QCOMPARE(QString::asprintf("%u %u", Main::SelectedAddress, Main::SelectedModel), u"2 6"_s);
+    QCOMPARE(Panel(), kNoDevice);
+    Click(Root());  // the port node changes nothing
     QCOMPARE(Main::SelectedAddress, uint32_t{k8M});
-    QCOMPARE(Main::SelectedModel, uint32_t{6});
-    QCOMPARE(MainForm->DeviceProp->title(), QStringLiteral(" Не выбрано устройство "));
-    QVERIFY(!MainForm->Channels->isVisible());
-    Click(MainForm->Net->topLevelItem(0));  // the port node changes nothing
-    QCOMPARE(Main::SelectedAddress, uint32_t{k8M});
-  }
-
-  void activationReadsTheTable() {
     QVERIFY(Sim().SetChannelInput(k8M, 0, true));
     LIR::ChannelParams params{};
-    params[0] = {900, 7, 1, 1, 1, 1, 0, 1, 1, 5};  // written to channel 5
-    LIR::WriteChannelsParam(k8M, 4, 1, params);
+    params[0] = {900, 7, 1, 1, 1, 1, 0, 1, 1, 5};
+    LIR::WriteChannelsParam(k8M, 4, 1, params);  // channel 5
+    TrafficForm->miClearClick();
     Activate(k8M);
-    QCOMPARE(boxes_->Count(), 0);
-    QCOMPARE(MainForm->DeviceProp->title(), QStringLiteral(" [2] ЛИР-8М "));
+    // The traffic window, newest first: the parameters' answer (53 bytes), then its request.
+    const QStringList cells = TrafficForm->CellTexts();
+    QCOMPARE(cells.mid(52, 1) + cells.mid(59, 2), (QStringList{" 02", " 03", " 02"}));
+    const uint8_t* way = TrafficForm->Directions.data() + TrafficForm->LastIndex;
+    QVERIFY(way[0] == ModBus::Received && way[-52] == ModBus::Received && way[-53] == ModBus::Sent);
+    QCOMPARE(Panel(), " [2] ЛИР-8М " + kControls);
     QCOMPARE(MainForm->Channels->rowCount(), 8);
-    QCOMPARE(RowTexts(0), (QStringList{"1", "10", "0", "Н.Р.", "Запоминает", "Блокировка", "Нет",
-                                       "Разрешено", "Разрешено", "Нет", "Нет"}));
-    QCOMPARE(RowTexts(4), (QStringList{"5", "900", "7", "Н.З.", "Сквозной", "Сигнализация", "Да",
-                                       "Запрещено", "Разрешено", "1Гц", "5"}));
-    QVERIFY(SameImage(MainForm->Channels->item(0, 0)->icon(), Images::LampsRedLit));
+    QCOMPARE(Row(0), u"1|10|0|Н.Р.|Запоминает|Блокировка|Нет|Разрешено|Разрешено|Нет|Нет|17"_s);
+    QCOMPARE(Row(4), u"5|900|7|Н.З.|Сквозной|Сигнализация|Да|Запрещено|Разрешено|1Гц|5|18"_s);
     for (int row = 1; row < 8; ++row)
-      QVERIFY(SameImage(MainForm->Channels->item(row, 0)->icon(), Images::LampsGreenLit));
-    QVERIFY(MainForm->miDeviceStatus->menuAction()->isVisible());
-    for (QPushButton* b : MainForm->DeviceProp->findChildren<QPushButton*>())
-      QVERIFY2(b->isVisible(), qPrintable(b->objectName()));
-    QVERIFY(MainForm->btnClock->isVisible() && MainForm->btnPassword->isVisible());
+      QVERIFY(Row(row).endsWith("|18"));
     Gui::Snapshot(MainForm, "main-window");
-  }
 
-  void fourChannelUnitByEnterKey() {
+    // ЛИР-4М by the Enter key: no Пуск/Стоп, the others keep their places.
     const int controlX = MainForm->btnControl->x();
     Click(Node(k4M));
-    MainForm->Net->setFocus();
     QTest::keyClick(MainForm->Net, Qt::Key_Return);
-    QCOMPARE(MainForm->DeviceProp->title(), QStringLiteral(" [1] ЛИР-4М "));
+    QCOMPARE(Panel(), " [1] ЛИР-4М " + QString(kControls).remove("|btnPusk|btnStop"));
     QCOMPARE(MainForm->Channels->rowCount(), 4);
-    QCOMPARE(RowTexts(3).first(), QStringLiteral("4"));
-    QVERIFY(!MainForm->btnPusk->isVisible() && !MainForm->btnStop->isVisible());
-    QVERIFY(MainForm->btnControl->isVisible());
-    QCOMPARE(MainForm->btnControl->x(), controlX);  // the others keep their places
-  }
-
-  void unknownModelIsHandledAsTwelveChannels() {
+    QCOMPARE(MainForm->btnControl->x(), controlX);
     Activate(kUnknown);
-    QCOMPARE(MainForm->DeviceProp->title(), QStringLiteral(" [5] Неопознанно "));
+    QCOMPARE(Panel(), " [5] Неопознанно " + kControls);
     QCOMPARE(MainForm->Channels->rowCount(), 12);
-    QVERIFY(MainForm->btnPusk->isVisible() && MainForm->btnStop->isVisible());
   }
 
   void failedReadsShowStarsAndOneMessage() {
     Activate(k12M);
+    const QStringList message{"E Внимание!: Ошибка при обращении к устройству [3]"};
     Sim().InjectFault(Sim::FaultKind::Silent, 0, 2);
     MainForm->actGetChannelsParam->trigger();
-    const QList<Gui::Box> seen = boxes_->Take();
-    QCOMPARE(seen.size(), 1);
-    QCOMPARE(seen[0].Title, QStringLiteral("Внимание!"));
-    QCOMPARE(seen[0].Text, QStringLiteral("Ошибка при обращении к устройству [3]"));
-    QCOMPARE(seen[0].Icon, QMessageBox::Critical);
+    QCOMPARE(boxes_.TakeTexts(), message);
     QCOMPARE(MainForm->Channels->rowCount(), 12);
-    for (int row = 0; row < 12; ++row) {
-      QCOMPARE(RowTexts(row).first(), QString::number(row + 1));
-      QCOMPARE(RowTexts(row).mid(1), QStringList(10, "***"));
-      QVERIFY(MainForm->Channels->item(row, 0)->icon().isNull());
-    }
-    // The state read alone failing: texts, no pictures, one message.
-    Sim().InjectFault(Sim::FaultKind::Silent, 0, 1);
+    for (int row = 0; row < 12; ++row)
+      QCOMPARE(Row(row), QString::number(row + 1) + QString("|***").repeated(10) + "|none");
+    Sim().InjectFault(Sim::FaultKind::Silent, 0, 1);  // the state read alone
     MainForm->actGetChannelsParam->trigger();
-    QCOMPARE(boxes_->Take().size(), 1);
-    QCOMPARE(RowTexts(0).at(1), QStringLiteral("10"));
-    QVERIFY(MainForm->Channels->item(0, 0)->icon().isNull());
+    QCOMPARE(boxes_.TakeTexts(), message);
+    QVERIFY(Row(0).startsWith("1|10|0|") && Row(0).endsWith("|none"));
   }
 
   void rowSelectionNamesTheChannelAndSpaceRereads() {
     MainForm->Channels->selectRow(2);
     QCOMPARE(Main::SelectedChannel, 2);
-    QCOMPARE(MainForm->actSetChannelsParam->text(), QStringLiteral("&Изменить параметры канала 3"));
-    QCOMPARE(MainForm->actSetChannelsParam->toolTip(),
-             QStringLiteral("Изменить параметры канала 3"));
-    QCOMPARE(MainForm->actSetChannelsParam->statusTip(),
-             QStringLiteral("Изменение параметрв одного из каналов выбранного устройства"));
+    QAction* edit = MainForm->actSetChannelsParam;
+    QCOMPARE(edit->text() + "|" + edit->toolTip() + "|" + edit->statusTip(),
+             u"&Изменить параметры канала 3|Изменить параметры канала 3|"
+             "Изменение параметрв одного из каналов выбранного устройства"_s);
     const uint32_t before = Sim().RequestCount(k12M);
-    MainForm->Channels->setFocus();
     QTest::keyClick(MainForm->Channels, Qt::Key_Space);
     QCOMPARE(Sim().RequestCount(k12M), before + 2);  // the state, then all parameters
-    // A new reading of another unit keeps the channel.
     Activate(k8M);
     QCOMPARE(Main::SelectedChannel, 2);
   }
 
-  void heldButtonSendsOneCommandPerTick() {
-    Activate(k8M);
+  void heldButtonsSendOneCommandPerTick() {
     int ticksHeld = 0;
-    auto counter = connect(MainForm->Timer, &QTimer::timeout, this, [&] {
-      if (Main::ControlHeld) ++ticksHeld;
-    });
-    const QPoint centre = MainForm->btnControl->rect().center();
-    QTest::mousePress(MainForm->btnControl, Qt::LeftButton, {}, centre);
+    auto counter =
+        connect(MainForm->Timer, &QTimer::timeout, this, [&] { ticksHeld += Main::ControlHeld; });
+    QTest::mousePress(MainForm->btnControl, Qt::LeftButton);
     QVERIFY(Main::ControlHeld);
     QCOMPARE(Sim().CommandCount(k8M, LIR::CodeControl), 0u);  // nothing from the press itself
     Gui::Pump(150);
-    QTest::mouseRelease(MainForm->btnControl, Qt::LeftButton, {}, centre);
-    QVERIFY(!Main::ControlHeld);
+    QTest::mouseRelease(MainForm->btnControl, Qt::LeftButton);
+    disconnect(counter);
     const uint32_t sent = Sim().CommandCount(k8M, LIR::CodeControl);
-    QVERIFY(sent >= 3);
+    QVERIFY(!Main::ControlHeld && sent >= 3);
     QCOMPARE(sent, uint32_t(ticksHeld));
     Gui::Pump(100);
     QCOMPARE(Sim().CommandCount(k8M, LIR::CodeControl), sent);
     QVERIFY(!MainForm->Timer->isActive());  // an idle program does not tick
-    disconnect(counter);
-  }
 
-  void rightPressDoesNothing() {
+    // The space bar: an access check at the press and at every auto-repeat.
     const uint32_t before = Sim().RequestCount(k8M);
-    QTest::mousePress(MainForm->btnPusk, Qt::RightButton);
-    QTest::mouseRelease(MainForm->btnPusk, Qt::RightButton);
-    Gui::Pump(30);
-    QCOMPARE(Sim().RequestCount(k8M), before);
-    QCOMPARE(Sim().CommandCount(k8M, LIR::CodePusk), 0u);
-  }
-
-  void spaceBarHoldsAndEveryRepeatChecksAccess() {
     MainForm->btnPusk->setFocus();
-    const uint32_t before = Sim().RequestCount(k8M);
     QTest::keyPress(MainForm->btnPusk, Qt::Key_Space);
     QVERIFY(Main::PuskHeld);
     Gui::Pump(40);
@@ -307,143 +221,146 @@ class MainTest : public QObject {
     QApplication::sendEvent(MainForm->btnPusk, &repeat);
     Gui::Pump(40);
     QTest::keyRelease(MainForm->btnPusk, Qt::Key_Space);
-    QVERIFY(!Main::PuskHeld);
     const uint32_t pusk = Sim().CommandCount(k8M, LIR::CodePusk);
-    QVERIFY(pusk >= 2);
-    QCOMPARE(Sim().RequestCount(k8M) - before, pusk + 2);  // two access checks
-    Gui::Pump(50);
-    QCOMPARE(Sim().CommandCount(k8M, LIR::CodePusk), pusk);
+    QVERIFY(!Main::PuskHeld && pusk >= 2);
+    QCOMPARE(Sim().RequestCount(k8M) - before, pusk + 2);
+
+    Click(Node(k12M));  // selected, not activated: the commands go there
+    QTest::mousePress(MainForm->btnKvitir, Qt::LeftButton);
+    Gui::Pump(30);
+    QTest::mouseRelease(MainForm->btnKvitir, Qt::LeftButton);
+    QCOMPARE(MainForm->DeviceProp->title(), u" [2] ЛИР-8М "_s);
+    QVERIFY(Sim().CommandCount(k12M, LIR::CodeKvitir) > 0);
+    QCOMPARE(Sim().CommandCount(k8M, LIR::CodeKvitir), 0u);
   }
 
   void refusedPressAndTheResetReread() {
     Activate(kLocked);
     const uint32_t before = Sim().RequestCount(kLocked);
+    QTest::mousePress(MainForm->btnSbros, Qt::RightButton);  // does nothing
     QTest::mousePress(MainForm->btnSbros, Qt::LeftButton);
-    QList<Gui::Box> seen = boxes_->Take();
-    QCOMPARE(seen.size(), 1);
-    QCOMPARE(seen[0].Title, QStringLiteral("Отказано в доступе."));
-    QCOMPARE(seen[0].Text, QStringLiteral("Невозможно обратится к устройству с адресом [6].\n"
-                                          "Необходимо ввести пароль."));
-    QCOMPARE(seen[0].Icon, QMessageBox::Critical);
-    QVERIFY(!Main::SbrosHeld);
-    QVERIFY(!MainForm->btnSbros->isDown());
+    QCOMPARE(boxes_.TakeTexts(),
+             QStringList{"E Отказано в доступе.: Невозможно обратится к "
+                         "устройству с адресом [6].\nНеобходимо ввести пароль."});
+    QVERIFY(!Main::SbrosHeld && !MainForm->btnSbros->isDown());
     QTest::mouseRelease(MainForm->btnSbros, Qt::LeftButton);
     QCOMPARE(Sim().CommandCount(kLocked, LIR::CodeSbros), 0u);
-    // The release re-read the table all the same: access check, state, parameters.
-    QCOMPARE(Sim().RequestCount(kLocked), before + 3);
+    QCOMPARE(Sim().RequestCount(kLocked), before + 3);  // access check, state, parameters
 
-    // A silent unit: the two-space message at the press, then the table's own message.
+    // A silent unit: the two-space text at the press, the table's own at the release.
     Sim().InjectFault(Sim::FaultKind::Silent, 0, 3);
     QTest::mousePress(MainForm->btnSbros, Qt::LeftButton);
     QTest::mouseRelease(MainForm->btnSbros, Qt::RightButton);
-    seen = boxes_->Take();
-    QCOMPARE(seen.size(), 2);
-    QCOMPARE(seen[0].Title, QStringLiteral("Внимание!"));
-    QCOMPARE(seen[0].Text, QStringLiteral("Ошибка при обращении к  устройству [6]"));
-    QCOMPARE(seen[1].Text, QStringLiteral("Ошибка при обращении к устройству [6]"));
+    QCOMPARE(boxes_.TakeTexts(),
+             (QStringList{"E Внимание!: Ошибка при обращении к  устройству [6]",
+                          "E Внимание!: Ошибка при обращении к устройству [6]"}));
   }
 
-  void commandsGoToTheSelectedUnit() {
-    Activate(k8M);
-    Click(Node(k12M));  // selected, not activated
-    QCOMPARE(MainForm->DeviceProp->title(), QStringLiteral(" [2] ЛИР-8М "));
-    QTest::mousePress(MainForm->btnKvitir, Qt::LeftButton);
-    Gui::Pump(30);
-    QTest::mouseRelease(MainForm->btnKvitir, Qt::LeftButton);
-    QVERIFY(Sim().CommandCount(k12M, LIR::CodeKvitir) > 0);
-    QCOMPARE(Sim().CommandCount(k8M, LIR::CodeKvitir), 0u);
-  }
-
-  void trafficWindowShowsTheFrames() {
-    MainForm->btnTraffic->click();
-    QVERIFY(TrafficForm->isVisible());
-    TrafficForm->miClearClick();
-    Activate(k8M);  // state and parameters: two requests, two answers
-    const QStringList cells = TrafficForm->CellTexts();
-    // Newest first: the parameters' answer ends the record, its request comes before it.
-    const int answer = 5 + 2 * 3 * 8;
-    QVERIFY(cells.size() >= answer + 8);
-    QCOMPARE(cells.at(answer - 1), QStringLiteral(" 02"));  // the answer's address byte
-    QCOMPARE(cells.at(answer + 7), QStringLiteral(" 02"));  // the request's address byte
-    QCOMPARE(cells.at(answer + 6), QStringLiteral(" 03"));
-    MainForm->btnTraffic->click();
-    QVERIFY(!TrafficForm->isVisible());
-  }
-
-  void portNodeActivationOpensThePortChoice() {
-    bool opened = false;
-    boxes_->OnDialog([&](QWidget* dialog) {
-      opened = dialog == PortSelectForm;
-      QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
-    });
-    DoubleClick(MainForm->Net->topLevelItem(0));
-    boxes_->OnDialog(nullptr);
-    QVERIFY(opened);
-    QCOMPARE(MainForm->DeviceProp->title(), QStringLiteral(" Не выбрано устройство "));
-    QVERIFY(!MainForm->Channels->isVisible());
-    QCOMPARE(MainForm->Net->topLevelItem(0)->childCount(), 5);  // cancel changed nothing
-  }
-
-  void reconnectingEmptiesTheTree() {
-    Activate(k8M);
-    boxes_->OnDialog([](QWidget* dialog) {
-      auto* select = qobject_cast<TPortSelectForm*>(dialog);
-      if (!select) return;
-      select->PortNamer->setEditText("COM2");
-      QTest::keyClick(select->PortNamer, Qt::Key_Return);
-    });
-    MainForm->actPortSelect->trigger();
-    boxes_->OnDialog(nullptr);
-    QCOMPARE(boxes_->Count(), 0);
-    QCOMPARE(MainForm->Net->topLevelItemCount(), 1);
-    QCOMPARE(MainForm->Net->topLevelItem(0)->childCount(), 0);
-    QVERIFY(!MainForm->Channels->isVisible());
-    QCOMPARE(MainForm->DeviceProp->title(), QStringLiteral(" Не выбрано устройство "));
+  void portChoiceAndDeviceActionsOpenTheirDialogs() {
+    Click(Root(), true);  // the port node; OK on the name offered
     QVERIFY(ModBus::Port->Connected);
-    // The device in use survives a reconnection.
-    QCOMPARE(Main::SelectedAddress, uint32_t{k8M});
+    QCOMPARE(Root()->childCount(), 0);
+    QCOMPARE(Panel(), kNoDevice);
+    QCOMPARE(Main::SelectedAddress, uint32_t{kLocked});  // the device in use survives
+    for (QAction* action :
+         {MainForm->actClock, MainForm->actSetChannelsParam, MainForm->actPassword,
+          MainForm->actJournal, MainForm->actSettings, MainForm->actPortConfig})
+      action->trigger();
+    QCOMPARE(opened_,
+             (QStringList{"PortSelectForm", "ClockForm", "SetChannelsParamForm", "PasswordForm",
+                          "JournalForm", "SettingsForm", "PortConfigForm"}));
+
+    typed_ = "COM7";  // no such port: the box, the network gone, the name kept
+    MainForm->actPortSelect->trigger();
+    QCOMPARE(boxes_.TakeTexts(), QStringList{"E Ошибка.: Не удается создать дескриптор порта\n"
+                                             "Возможно порт используется другим приложением"});
+    QCOMPARE(MainForm->Net->topLevelItemCount(), 0);
+    QCOMPARE(Flags(), u"1110100"_s);
+    QCOMPARE(PortSelectForm->PortNamer->currentText(), u"COM7"_s);
+    typed_ = "COM2";
+    accept_ = false;
+    MainForm->actPortSelect->trigger();
+    QCOMPARE(ModBus::Port->PortName, std::string("COM7"));
+    accept_ = true;
+    MainForm->actPortSelect->trigger();
+    QCOMPARE(Root()->text(0), u"COM2"_s);
+    QCOMPARE(Flags(), u"1111111"_s);
   }
 
-  void everyDeviceActionOpensItsDialog() {
-    Main::SelectedAddress = k8M;  // the tree was emptied by the reconnection
-    Main::SelectedModel = 6;
-    const std::pair<QAction*, QDialog*> dialogs[] = {
-        {MainForm->actClock, ClockForm},
-        {MainForm->actSetChannelsParam, SetChannelsParamForm},
-        {MainForm->actPassword, PasswordForm},
-        {MainForm->actJournal, JournalForm},
-        {MainForm->actSettings, SettingsForm},
-        {MainForm->actPortConfig, PortConfigForm}};
-    for (const auto& [action, dialog] : dialogs)
-      QVERIFY2(Gui::RunDialog(*boxes_, action, dialog, [] {}), qPrintable(action->objectName()));
-    QCOMPARE(boxes_->Count(), 0);
-  }
-
-  void exitAsksFirst() {
-    boxes_->Answer(QMessageBox::No);
-    MainForm->actExit->trigger();
-    const QList<Gui::Box> seen = boxes_->Take();
-    QCOMPARE(seen.size(), 1);
-    QCOMPARE(seen[0].Title, QStringLiteral("Подтвердите"));
-    QCOMPARE(seen[0].Text, QStringLiteral("Действительно хотите выйти?"));
-    QCOMPARE(seen[0].Icon, QMessageBox::Question);
-    QCOMPARE(seen[0].Buttons.size(), 2);
+  void exitAboutAndHelp() {
+    boxes_.Answer(QMessageBox::No);
+    for (QAction* action : {MainForm->actExit, MainForm->N4, MainForm->actHelp})
+      action->trigger();
     QVERIFY(MainForm->isVisible());
+    const QStringList seen = boxes_.TakeTexts();
+    QCOMPARE(seen.value(0), u"Q Подтвердите: Действительно хотите выйти?"_s);
+    QVERIFY(seen.value(1).startsWith(u"I О программе: "_s) &&
+            seen.value(1).contains(u"Ирвалон"_s) && seen.value(1).contains(u"версия"_s));
+    QVERIFY(seen.size() == 3 && seen[2].contains(u"Ирвалон.hlp"_s));
   }
 
-  void aboutAndHelp() {
-    MainForm->N4->trigger();
-    QList<Gui::Box> seen = boxes_->Take();
-    QCOMPARE(seen.size(), 1);
-    QCOMPARE(seen[0].Title, QStringLiteral("О программе"));
-    QVERIFY(seen[0].Text.contains(QStringLiteral("Ирвалон")));
-    QVERIFY(seen[0].Text.contains(QStringLiteral("версия")));
-    QCOMPARE(seen[0].Icon, QMessageBox::Information);
-    QCOMPARE(seen[0].Buttons, (QList<QMessageBox::StandardButton>{QMessageBox::Ok}));
-    MainForm->actHelp->trigger();  // the help engine reports the missing file
-    seen = boxes_->Take();
-    QCOMPARE(seen.size(), 1);
-    QVERIFY(seen[0].Text.contains(QStringLiteral("Ирвалон.hlp")));
+  void everyPictureDraws() {
+    for (int i = 0; i < Images::Count; ++i) {
+      const QImage alpha = Images::Pixmap(i).toImage().convertToFormat(QImage::Format_Alpha8);
+      const uchar* bits = alpha.constBits();  // drawn on a transparent ground, not a filled square
+      QVERIFY2(alpha.size() == QSize(16, 16) && std::count(bits, bits + 256, 255) >= 20 &&
+                   std::count(bits, bits + 256, 0) > 0 && !Images::Icon(i).isNull(),
+               qPrintable(QString::number(i)));
+    }
+    for (int index : {-1, Images::Count, 1000})
+      QVERIFY(Images::Icon(index).isNull() && Images::Pixmap(index).isNull());
+    QVERIFY(Images::Pixmap(Images::Door, 0).isNull() && Images::Pixmap(Images::Door, -16).isNull());
+  }
+
+  void lampsReadAsTheirStates() {
+    const QColor green = Lamp(Images::LampsLit, 0), red = Lamp(Images::LampsLit, 1);
+    const QColor greenDark = Lamp(Images::LampsDark, 0), redDark = Lamp(Images::LampsDark, 1);
+    QVERIFY(green.green() >= 160 && green.green() - qMax(green.red(), green.blue()) >= 80);
+    QVERIFY(red.red() >= 200 && red.red() - qMax(red.green(), red.blue()) >= 100);
+    // Dark, yet still telling which lamp is which.
+    QVERIFY(greenDark.lightness() * 2 < green.lightness() && greenDark.green() > greenDark.red());
+    QVERIFY(redDark.lightness() * 2 < red.lightness() && redDark.red() > redDark.green());
+    // The one-lit pairs are made of the same lamps, in the same places.
+    QCOMPARE((QList{Lamp(Images::LampsRedLit, 0), Lamp(Images::LampsRedLit, 1),
+                    Lamp(Images::LampsGreenLit, 0), Lamp(Images::LampsGreenLit, 1)}),
+             (QList{greenDark, red, green, redDark}));
+  }
+
+  // The main and traffic windows are shown, the port choice hidden.
+  void progressDisablesTheVisibleEnabledWindows() {
+    TProgressForm progress;
+    QWidget off;                              // disabled by someone else
+    auto late = std::make_unique<QWidget>();  // opened during the run
+    off.setEnabled(false);
+    off.show();
+    MainForm->btnTraffic->click();
+    progress.StopProgress();  // without a start: nothing
+    QVERIFY(!progress.Running && !progress.isModal());
+    progress.StartProgress();
+    QVERIFY(progress.Running && progress.isVisible() && progress.isEnabled());
+    QCOMPARE(Flags(), u"0011110"_s);
+    late->show();
+    progress.StartProgress();
+    QVERIFY(late->isEnabled());
+    progress.StopProgress();
+    QVERIFY(!progress.Running && !progress.isVisible() && !off.isEnabled());
+    QCOMPARE(Flags(), u"1111111"_s);
+    TrafficForm->setEnabled(false);  // by someone else after the run: not the dialog's to enable
+    progress.StopProgress();
+    progress.StartProgress();
+    late.reset();  // destroyed during the run
+    progress.StopProgress();
+    QVERIFY(!TrafficForm->isEnabled());
+    TrafficForm->setEnabled(true);
+
+    for (const QString& way : QStringList{"Отмена", "Esc", "close box"}) {
+      progress.StartProgress();
+      QVERIFY(QTest::qWaitForWindowExposed(&progress));
+      if (way == "Отмена") QTest::mouseClick(progress.btnCancel, Qt::LeftButton);
+      if (way == "Esc") QTest::keyClick(&progress, Qt::Key_Escape);
+      if (way == "close box") progress.windowHandle()->close();
+      QVERIFY2(!progress.Running && !progress.isVisible() && Flags() == "1111111", qPrintable(way));
+    }
   }
 };
 
