@@ -22,9 +22,7 @@ constexpr int kLastYear = 2255;
 
 TClockForm::TClockForm(QWidget* parent) : QDialog(parent) {
   setupUi(this);
-  setFixedSize(size());
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  Main::MakeFixedDialog(this);
   // No limits of the picker's own: a date the unit cannot hold is refused by Apply with a
   // message, where a clamping picker would silently show (and write) another date.
   DTDate->setDateRange(QDate(100, 1, 1), QDate(9999, 12, 31));

@@ -68,9 +68,7 @@ class PasswordValidator : public QValidator {
 
 TPasswordForm::TPasswordForm(QWidget* parent) : QDialog(parent) {
   setupUi(this);
-  setFixedSize(size());
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  Main::MakeFixedDialog(this);
   for (QLineEdit* field : {edPassword, edConfirmation}) {
     field->setValidator(new PasswordValidator(field));
     field->installEventFilter(this);

@@ -50,9 +50,7 @@ void SetIndex(QComboBox* box, int index) {
 
 TSetChannelsParamForm::TSetChannelsParamForm(QWidget* parent) : QDialog(parent) {
   setupUi(this);
-  setFixedSize(size());
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  Main::MakeFixedDialog(this);
 
   for (QSpinBox* spin : {spinVrSrabat, spinVrZaderj}) {
     // Three digits at most; a value above the range is let through to be brought down

@@ -47,9 +47,7 @@ void FitText(QWidget* widget) {
 
 TSettingsForm::TSettingsForm(QWidget* parent) : QDialog(parent) {
   setupUi(this);
-  setFixedSize(size());
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                 Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  Main::MakeFixedDialog(this);
   setWindowIcon(Images::Icon(Images::Gears));
   if (auto* edit = seAddress->findChild<QLineEdit*>()) edit->setMaxLength(3);
   for (QWidget* widget : findChildren<QWidget*>())

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -48,6 +49,13 @@ uint8_t HandledModel(uint8_t model) {
 
 std::string Bracketed(uint32_t address) {
   return "[" + std::to_string(address & 0xFF) + "]";
+}
+
+void MakeFixedDialog(QDialog* dialog) {
+  dialog->setFixedSize(dialog->size());
+  dialog->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                         Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                         Qt::WindowCloseButtonHint);
 }
 
 }  // namespace Main

@@ -9,6 +9,7 @@
 
 #include "ui_Main.h"
 
+class QDialog;
 class QToolButton;
 class QTreeWidgetItem;
 
@@ -34,6 +35,9 @@ int ChannelCount(uint32_t model);
 uint8_t HandledModel(uint8_t model);
 // A unit as the messages name it: its address in decimal between square brackets.
 std::string Bracketed(uint32_t address);
+// A dialog with a single fixed border and the system menu (close box) only, at the size of
+// its form.
+void MakeFixedDialog(QDialog* dialog);
 
 }  // namespace Main
 

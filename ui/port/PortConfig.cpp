@@ -36,9 +36,7 @@ uint16_t Field(const QComboBox* list, uint32_t handleFlags, int shift) {
 
 TPortConfigForm::TPortConfigForm(QWidget* parent) : QDialog(parent) {
   setupUi(this);
-  setFixedSize(size());
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  Main::MakeFixedDialog(this);
   setWindowIcon(Images::Icon(Images::Tools));
   move(273, 110);
   // Nothing is chosen until the handle has been read.

@@ -10,9 +10,7 @@ TPortSelectForm* PortSelectForm = nullptr;
 
 TPortSelectForm::TPortSelectForm(QWidget* parent) : QDialog(parent) {
   setupUi(this);
-  setFixedSize(size());
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  Main::MakeFixedDialog(this);
   ListPorts();
   PortNamer->setEditText(QStringLiteral("COM2"));
   PortNamer->installEventFilter(this);
