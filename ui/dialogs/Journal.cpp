@@ -11,6 +11,7 @@
 #include "platform/Ui.h"
 #include "ui/dialogs/Progress.h"
 #include "ui/main/Images.h"
+#include "ui/main/Main.h"
 
 TJournalForm* JournalForm = nullptr;
 
@@ -75,7 +76,7 @@ void TJournalForm::resizeEvent(QResizeEvent* event) {
 }
 
 void TJournalForm::AccessError() {
-  Platform::MessageBox("Ошибка при обращении к  устройству [" + std::to_string(Address) + "]",
+  Platform::MessageBox("Ошибка при обращении к  устройству " + Main::Bracketed(Address),
                        "Внимание!", Platform::MbOk | Platform::MbIconHand);
 }
 
@@ -93,8 +94,8 @@ void TJournalForm::Init(uint8_t address) {
   }
   // Outside the ring the reading order would ask for records the unit does not have.
   if (latest > kRingSize || count > kRingSize) {
-    Platform::MessageBox("Устройство [" + std::to_string(address) +
-                             "] передало неверные сведения о журнале: последняя запись " +
+    Platform::MessageBox("Устройство " + Main::Bracketed(address) +
+                             " передало неверные сведения о журнале: последняя запись " +
                              std::to_string(latest) + ", записей " + std::to_string(count) + ".",
                          "Внимание!", Platform::MbOk | Platform::MbIconHand);
     btnClear->setEnabled(false);
@@ -159,8 +160,8 @@ void TJournalForm::btnClearClick() {
       btnClear->setEnabled(false);
       return;
     case LIR::AccessDenied:
-      Platform::MessageBox("Невозможно очистить журнал устройства с адресом [" +
-                               std::to_string(Address) + "].\nНеобходимо ввести пароль.",
+      Platform::MessageBox("Невозможно очистить журнал устройства с адресом " +
+                               Main::Bracketed(Address) + ".\nНеобходимо ввести пароль.",
                            "Отказано в доступе.", Platform::MbOk | Platform::MbIconHand);
       return;
     default:

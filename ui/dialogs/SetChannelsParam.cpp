@@ -110,8 +110,8 @@ void TSetChannelsParamForm::Init(uint8_t address, uint8_t model, uint8_t channel
     SetCaption();
     ShowParam(params[0]);
   } else {
-    Error("Ошибка при получении параметров канала " + ChannelNumber() + " от устройства [" +
-              std::to_string(Address) + "]",
+    Error("Ошибка при получении параметров канала " + ChannelNumber() + " от устройства " +
+              Main::Bracketed(Address),
           "Внимание!");
     SetCaption();
     Blank();
@@ -218,8 +218,8 @@ void TSetChannelsParamForm::btnApplyClick() {
     case LIR::AccessGranted:
       break;
     case LIR::AccessDenied:
-      Error("Невозможно изменить параметры канала " + ChannelNumber() + " устройства с адресом [" +
-                std::to_string(Address) + "].\nНеобходимо ввести пароль.",
+      Error("Невозможно изменить параметры канала " + ChannelNumber() + " устройства с адресом " +
+                Main::Bracketed(Address) + ".\nНеобходимо ввести пароль.",
             "Отказано в доступе.");
       return;
     default:
@@ -232,8 +232,8 @@ void TSetChannelsParamForm::btnApplyClick() {
 }
 
 void TSetChannelsParamForm::TransmissionFailure() {
-  Error("Ошибка при передаче параметров канала " + ChannelNumber() + " устройству [" +
-            std::to_string(Address) + "]",
+  Error("Ошибка при передаче параметров канала " + ChannelNumber() + " устройству " +
+            Main::Bracketed(Address),
         "Внимание!");
   // What the unit now holds is unknown: nothing that looks like its values stays shown.
   SetCaption();
