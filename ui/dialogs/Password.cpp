@@ -112,36 +112,23 @@ void TPasswordForm::Init(uint8_t address) {
   edPassword->setFocus();
   Address = address;
   const uint8_t access = LIR::CheckAccess(address);
-  if (access == LIR::AccessGranted) {
-    ShowChangeMode();
-    return;
-  }
-  ShowEnterMode();
-  if (access != LIR::AccessDenied)
+  ShowMode(access == LIR::AccessGranted);
+  if (access == LIR::AccessNoAnswer)
     Platform::MessageBox("Ошибка при обращении к устройству " + Main::Bracketed(address),
                          "Внимание!", Platform::MbIconHand);
 }
 
-void TPasswordForm::ShowChangeMode() {
-  setWindowTitle(QString::fromStdString("Смена пароля устройства " + Main::Bracketed(Address)));
+void TPasswordForm::ShowMode(bool change) {
+  // Change mode has two rows; enter mode's one row stands in the middle of the panel.
+  const std::string caption = change ? "Смена пароля устройства " : "Пароль устройства ";
+  setWindowTitle(QString::fromStdString(caption + Main::Bracketed(Address)));
   edPassword->clear();
   edConfirmation->clear();
-  Label1->setText(QStringLiteral("Новый пароль:"));
-  Label1->move(12, 19);
-  edPassword->move(123, 15);
-  edConfirmation->show();
-  Label2->show();
-}
-
-void TPasswordForm::ShowEnterMode() {
-  setWindowTitle(QString::fromStdString("Пароль устройства " + Main::Bracketed(Address)));
-  edPassword->clear();
-  edConfirmation->clear();
-  Label1->setText(QStringLiteral("Пароль:"));
-  Label1->move(12, 34);
-  edPassword->move(123, 30);
-  edConfirmation->hide();
-  Label2->hide();
+  Label1->setText(change ? QStringLiteral("Новый пароль:") : QStringLiteral("Пароль:"));
+  Label1->move(12, change ? 19 : 34);
+  edPassword->move(123, change ? 15 : 30);
+  edConfirmation->setVisible(change);
+  Label2->setVisible(change);
 }
 
 void TPasswordForm::btnOkClick() {

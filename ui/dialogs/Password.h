@@ -34,8 +34,7 @@ class TPasswordForm : public QDialog, public Ui::TPasswordForm {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void ShowChangeMode();
-  void ShowEnterMode();
+  void ShowMode(bool change);  // change mode, else enter mode
 
   uint8_t Address = 0;
 };
