@@ -1,5 +1,7 @@
 #include "link/ModBus.h"
 
+#include <algorithm>
+
 namespace ModBus {
 namespace {
 
@@ -7,11 +9,22 @@ TPort gPort;
 
 std::function<void(const uint8_t*, uint16_t, uint8_t)> gSink;
 
+Error gError = Error::None;
+uint8_t gException = 0;
+
 constexpr uint16_t kMaxReadCount = 125;
 constexpr uint16_t kMaxWriteCount = 123;
+constexpr uint8_t kExceptionBit = 0x80;
+constexpr uint16_t kExceptionLength = 5;
 // Large enough for any frame the counts above allow.
 constexpr size_t kFrameSize = 2 * kMaxReadCount + 9;
 using Frame = std::array<uint8_t, kFrameSize>;
+
+bool Fail(Error error, uint8_t exception = 0) {
+  gError = error;
+  gException = exception;
+  return false;
+}
 
 void Put16(uint8_t* at, uint16_t value) {
   at[0] = static_cast<uint8_t>(value >> 8);
@@ -32,51 +45,69 @@ bool CrcMatches(const uint8_t* frame, size_t length) {
   return Crc16(frame, length) == (frame[length] | frame[length + 1] << 8);
 }
 
+bool IsException(const uint8_t* answer, uint8_t address, uint8_t function) {
+  return answer[0] == address && answer[1] == (function | kExceptionBit);
+}
+
 bool SendFrame(const uint8_t* bytes, uint16_t length) {
-  if (Port->Write(bytes, length) != length) return false;
+  if (Port->Write(bytes, length) != length) return Fail(Error::WriteFailed);
   if (gSink) gSink(bytes, length, Sent);
   return true;
 }
 
-// One read for the whole answer: it is never pieced together from several.
-bool ReceiveFrame(uint8_t* buffer, uint16_t length) {
-  if (Port->Read(buffer, length) != length) return false;
-  if (gSink) gSink(buffer, length, Received);
-  return true;
+// One read for the whole answer: it is never pieced together from several. Only a complete
+// answer is shown; what fell short is only told apart for LastError.
+bool ReceiveFrame(uint8_t* buffer, uint16_t length, uint8_t address, uint8_t function) {
+  const int32_t n = Port->Read(buffer, length);
+  if (n == length) {
+    if (gSink) gSink(buffer, length, Received);
+    return true;
+  }
+  if (n <= 0) return Fail(Error::NoAnswer);
+  // An exception answer is shorter than every answer the master waits for.
+  if (n == kExceptionLength && IsException(buffer, address, function) && CrcMatches(buffer, 3))
+    return Fail(Error::Exception, buffer[2]);
+  return Fail(Error::ShortAnswer);
 }
 
-// The exception test compares the address; a good answer bearing another address is
-// accepted, as the devices have always been answered.
-bool IsException(const uint8_t* answer, uint8_t address, uint8_t function) {
-  return answer[0] == address && answer[1] == (function | 0x80);
+// Sends the request in `frame` and reads its answer of `answerLength` bytes over it. The
+// answer counts only when it is the answer to this request: another unit's answer, a late
+// or stray one, or noise of the right length must never pass for this unit's data.
+bool Transact(Frame& frame, uint16_t requestLength, uint16_t answerLength) {
+  const uint8_t address = frame[0], function = frame[1];
+  // Reads answer with their byte count; writes repeat the request's bytes 2..5.
+  const bool echoed = function == 6 || function == 16;
+  std::array<uint8_t, 4> request;
+  std::copy_n(frame.begin() + 2, request.size(), request.begin());
+  const uint8_t byteCount = static_cast<uint8_t>(answerLength - 5);
+
+  if (!SendFrame(frame.data(), requestLength)) return false;
+  if (!ReceiveFrame(frame.data(), answerLength, address, function)) return false;
+  if (!CrcMatches(frame.data(), answerLength - 2)) return Fail(Error::BadCrc);
+  if (IsException(frame.data(), address, function)) return Fail(Error::Exception, frame[2]);
+  if (frame[0] != address) return Fail(Error::WrongAddress);
+  const bool matches =
+      frame[1] == function &&
+      (echoed ? std::equal(request.begin(), request.end(), &frame[2]) : frame[2] == byteCount);
+  if (!matches) return Fail(Error::WrongAnswer);
+  gError = Error::None;
+  gException = 0;
+  return true;
 }
 
 bool ReadRegisters(uint8_t function, uint8_t address, uint16_t first, uint16_t count,
                    RegisterArray& regs) {
-  if (count == 0 || count > kMaxReadCount) return false;
+  if (count == 0 || count > kMaxReadCount) return Fail(Error::BadCount);
   Frame frame;
   frame[0] = address;
   frame[1] = function;
   Put16(&frame[2], first);
   Put16(&frame[4], count);
   PutCrc(frame.data(), 6);
-  if (!SendFrame(frame.data(), 8)) return false;
-
-  const uint16_t dataEnd = static_cast<uint16_t>(3 + 2 * count);
-  if (!ReceiveFrame(frame.data(), dataEnd + 2)) return false;
-  if (IsException(frame.data(), address, function)) return false;
-  if (!CrcMatches(frame.data(), dataEnd)) return false;
+  if (!Transact(frame, 8, static_cast<uint16_t>(2 * count + 5))) return false;
   for (uint16_t k = 0; k < count; ++k)
     regs[k] = Get16(&frame[3 + 2 * k]);
   return true;
-}
-
-// Functions 6 and 16 are acknowledged by an 8-byte answer.
-bool ReceiveAcknowledge(uint8_t address, uint8_t function) {
-  Frame frame;
-  if (!ReceiveFrame(frame.data(), 8)) return false;
-  if (IsException(frame.data(), address, function)) return false;
-  return CrcMatches(frame.data(), 6);
 }
 
 }  // namespace
@@ -108,12 +139,11 @@ bool WriteSingleRegister(uint8_t address, uint16_t reg, uint16_t value) {
   Put16(&frame[2], reg);
   Put16(&frame[4], value);
   PutCrc(frame.data(), 6);
-  if (!SendFrame(frame.data(), 8)) return false;
-  return ReceiveAcknowledge(address, 6);
+  return Transact(frame, 8, 8);
 }
 
 bool WriteMultipleRegisters(uint8_t address, uint16_t first, uint16_t count, RegisterArray regs) {
-  if (count == 0 || count > kMaxWriteCount) return false;
+  if (count == 0 || count > kMaxWriteCount) return Fail(Error::BadCount);
   Frame frame;
   frame[0] = address;
   frame[1] = 16;
@@ -124,8 +154,15 @@ bool WriteMultipleRegisters(uint8_t address, uint16_t first, uint16_t count, Reg
     Put16(&frame[7 + 2 * k], regs[k]);
   const uint16_t dataEnd = static_cast<uint16_t>(7 + 2 * count);
   PutCrc(frame.data(), dataEnd);
-  if (!SendFrame(frame.data(), dataEnd + 2)) return false;
-  return ReceiveAcknowledge(address, 16);
+  return Transact(frame, dataEnd + 2, 8);
+}
+
+Error LastError() {
+  return gError;
+}
+
+uint8_t LastException() {
+  return gException;
 }
 
 void SetTrafficSink(std::function<void(const uint8_t*, uint16_t, uint8_t)> sink) {

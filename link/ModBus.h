@@ -22,11 +22,28 @@ extern TPort* Port;  // valid from program start to exit, created with the defau
 
 uint16_t Crc16(const uint8_t* bytes, size_t length);
 
-// Counts outside what a frame can carry (reads 1..125, writes 1..123) fail without sending.
+// An answer counts only when it is the answer to the request: its CRC, address, function, byte
+// count (reads) or echo (writes) must match. Counts outside what a frame can carry (reads
+// 1..125, writes 1..123) fail without sending.
 bool ReadHoldingRegisters(uint8_t address, uint16_t first, uint16_t count, RegisterArray& regs);
 bool ReadInputRegisters(uint8_t address, uint16_t first, uint16_t count, RegisterArray& regs);
 bool WriteSingleRegister(uint8_t address, uint16_t reg, uint16_t value);
 bool WriteMultipleRegisters(uint8_t address, uint16_t first, uint16_t count, RegisterArray regs);
+
+// Why the last transaction failed; None after a success.
+enum class Error : uint8_t {
+  None,
+  BadCount,      // refused before sending: a count no frame can carry
+  WriteFailed,   // the request did not go out whole
+  NoAnswer,      // nothing came within the time-outs
+  ShortAnswer,   // the answer was cut short
+  BadCrc,        // the answer's checksum does not match
+  Exception,     // the unit answered with an exception (LastException gives its code)
+  WrongAddress,  // an answer from another address
+  WrongAnswer,   // an answer of another function, length or echo: not for this request
+};
+Error LastError();
+uint8_t LastException();  // the exception code when LastError() is Exception, else 0
 
 // Receives every complete frame sent or received; an empty function stops the recording.
 void SetTrafficSink(

@@ -91,6 +91,9 @@ TEST_F(OnSim, FaultsOfTheLine) {
   using Kind = Sim::FaultKind;
   for (const auto& [kind, param, ok] : {std::tuple<Kind, uint32_t, bool>{Kind::Silent, 0, false},
                                         {Kind::Noise, 3, false},
+                                        {Kind::OtherAddress, k12M, false},
+                                        {Kind::Corrupt, 0, false},
+                                        {Kind::Exception, 0, false},
                                         {Kind::Late, 50, true},
                                         {Kind::Late, 400, false}}) {
     sim_.InjectFault(kind, param, 1);

@@ -145,9 +145,12 @@ TEST_F(Win32, TimeOutsGapPurgeAndAnswerChecks) {
     EXPECT_FALSE(ModBus::ReadInputRegisters(k8M, 50, 1, regs_)) << fault;
   }
   EXPECT_EQ(regs_[0], 0x1234);
-  ASSERT_EQ(Ask("fault other-address 77 1"), "ok");
-  EXPECT_TRUE(ModBus::ReadInputRegisters(k8M, 50, 1, regs_));
-  EXPECT_EQ(Number("count 2"), 3u);
+  ASSERT_EQ(Ask("fault other-address 77 1"), "ok");  // another unit's answer is not this one's
+  EXPECT_FALSE(ModBus::ReadInputRegisters(k8M, 50, 1, regs_));
+  EXPECT_EQ(ModBus::LastError(), ModBus::Error::WrongAddress);
+  EXPECT_EQ(regs_[0], 0x1234);
+  EXPECT_TRUE(ModBus::ReadInputRegisters(k8M, 50, 1, regs_) && regs_[0] == 0x8006);
+  EXPECT_EQ(Number("count 2"), 4u);
 }
 
 TEST(Win32Platform, WindowCallsWithoutAnyWindow) {
