@@ -41,6 +41,11 @@ TPort::~TPort() {
 
 bool TPort::Open() {
   if (Connected) return false;
+  // The system takes the name up to its first NUL: such a name would open another device.
+  if (PortName.find('\0') != std::string::npos) {
+    Handle = Serial::InvalidHandle;
+    return false;
+  }
   Handle = Serial::OpenPort(PortName.c_str());
   if (Handle == Serial::InvalidHandle) return false;
   // As on Windows, a setting the driver refuses does not make the open fail.

@@ -103,4 +103,11 @@ bool WriteBytes(Handle handle, const void* buffer, uint32_t count,
                 uint32_t& written);  // WriteFile
 bool ClosePort(Handle handle);       // CloseHandle
 
+#ifndef _WIN32
+// The purge after a write as on a real line (drain, wait out the wire, flush) or as on a
+// pseudo-terminal (flush where the write begins). Chosen at the open by the kind of device;
+// tests set it to run the real line's purge on a pseudo-terminal.
+bool UseLinePurge(Handle handle, bool line);
+#endif
+
 }  // namespace Serial

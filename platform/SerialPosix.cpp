@@ -8,9 +8,11 @@
 //   fails as a whole, leaving the handle as it was; a pseudo-terminal carries bytes with no
 //   framing and no modem lines (the kernel pins it to 8 bits without parity), so there those
 //   fields are remembered per handle, as a virtual serial port would keep them;
-// - the purge of received bytes that follows a write takes effect where the write begins:
-//   write() returns before the bytes are on the wire, and on a pseudo-terminal the far end
-//   may already have answered by then, so flushing afterwards could drop the answer.
+// - the purge of received bytes that follows a write: on a pseudo-terminal it takes effect
+//   where the write begins, since the far end may have answered before write() returns; on a
+//   real line write() returns before the request is on the wire, so the purge first drains
+//   the output and waits out the request's time on the wire, then flushes the input: an
+//   RS-485 adapter's echo of the request and the tail of a late answer are gone with it.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -24,8 +26,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "platform/Serial.h"
 #include "platform/SerialPosixLine.h"
@@ -40,7 +44,11 @@ struct PortState {
   Dcb State{};  // what SetState last accepted, for the fields termios does not hold
   bool ModemLines = false;
   bool Pseudo = false;         // a pseudo-terminal
+  bool LinePurge = false;      // purge as a real line does: drain, wait out the wire, flush
   bool PurgedAtWrite = false;  // the input was flushed when the last write began
+  // The last write, for the real line's purge.
+  Clock::time_point WriteStart{}, WriteDeadline{};
+  uint32_t WriteCount = 0;
 };
 
 // Never destroyed: the program's port object closes its handle from a static destructor,
@@ -73,11 +81,19 @@ int Fd(Handle handle) {
   return static_cast<int>(handle);
 }
 
+// Time-outs are 32-bit millisecond counts and their products: saturated far beyond any wait
+// that matters, so neither the clock's arithmetic nor poll's int can overflow.
+constexpr uint64_t kLongestWaitMs = INT_MAX / 2;
+
+Clock::time_point After(Clock::time_point from, uint64_t ms) {
+  return from + std::chrono::milliseconds(std::min(ms, kLongestWaitMs));
+}
+
 int MillisLeft(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   if (left.count() <= 0) return 0;
   // poll rounds down; one extra millisecond keeps a read from ending early.
-  return static_cast<int>(left.count()) + 1;
+  return static_cast<int>(std::min<int64_t>(left.count(), kLongestWaitMs)) + 1;
 }
 
 bool IsPseudoTerminal(int fd) {
@@ -131,12 +147,42 @@ bool ValidHandshake(const Dcb& dcb, bool modemLines) {
          !dcb.fOutxDsrFlow && !dcb.fDsrSensitivity;
 }
 
+// How long `count` characters take on the wire with the handle's framing: a start bit, the
+// data bits, parity and the stop bits each.
+Clock::duration WireTime(const Dcb& dcb, uint32_t count) {
+  const uint32_t bits =
+      1 + dcb.ByteSize + (dcb.Parity != NoParity) + (dcb.StopBits == OneStopBit ? 1 : 2);
+  const uint64_t baud = std::max<uint32_t>(dcb.BaudRate, 1);
+  return std::chrono::microseconds(uint64_t{count} * bits * 1'000'000 / baud);
+}
+
+// Waits until the last write has left the wire: the kernel's queue drained (tcdrain; with
+// flow control, which could hold the output for ever, only within the write time-out) and
+// at least the request's own time on the wire gone by, for adapters whose driver cannot
+// tell when their transmitter is empty.
+void LetWriteLeave(int fd, const PortState& state) {
+  termios t{};
+  const bool flowControl = tcgetattr(fd, &t) == 0 && (t.c_cflag & CRTSCTS || t.c_iflag & IXON);
+  if (!flowControl) {
+    tcdrain(fd);
+  } else {
+    for (int queued = 1; Clock::now() < state.WriteDeadline;
+         std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+      if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued == 0) break;
+  }
+  std::this_thread::sleep_until(state.WriteStart + WireTime(state.State, state.WriteCount));
+}
+
 }  // namespace
 
 Handle OpenPort(const char* name) {
   int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return InvalidHandle;
-  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  // A pseudo-terminal master (/dev/ptmx) passes isatty but is no line: opening it makes a
+  // new terminal pair that nobody listens to.
+  int ptyNumber = 0;
+  const bool master = ioctl(fd, TIOCGPTN, &ptyNumber) == 0;
+  if (!isatty(fd) || master || flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int saved = errno;
     close(fd);
     errno = saved;
@@ -148,6 +194,7 @@ Handle OpenPort(const char* name) {
   state.State = InitialDcb(fd);
   state.ModemLines = HasModemLines(fd);
   state.Pseudo = IsPseudoTerminal(fd);
+  state.LinePurge = !state.Pseudo;
   Registry& r = Ports();
   std::lock_guard<std::mutex> lock(r.Mutex);
   r.Ports[fd] = state;
@@ -166,7 +213,9 @@ bool ClosePort(Handle handle) {
   // The exclusive flag outlives our descriptor when another one (the far end's) keeps the
   // terminal alive.
   ioctl(Fd(handle), TIOCNXCL);
-  return close(Fd(handle)) == 0;
+  // Linux releases the descriptor even when close reports an error (EIO, EINTR): the port is
+  // closed then, and saying otherwise would leave it open in name with no handle behind it.
+  return close(Fd(handle)) == 0 || errno != EBADF;
 }
 
 bool SetTimeouts(Handle handle, const CommTimeouts& timeouts) {
@@ -234,13 +283,15 @@ bool GetState(Handle handle, Dcb& dcb) {
 }
 
 bool Purge(Handle handle, uint32_t flags) {
-  bool purgedAtWrite = false;
-  if (!WithPort(handle, [&purgedAtWrite](PortState& s) {
-        purgedAtWrite = s.PurgedAtWrite;
+  PortState state;
+  if (!WithPort(handle, [&state](PortState& s) {
+        state = s;
         s.PurgedAtWrite = false;
+        s.WriteCount = 0;
       }))
     return false;
-  if (!(flags & PurgeRxClear) || purgedAtWrite) return true;
+  if (!(flags & PurgeRxClear) || state.PurgedAtWrite) return true;
+  if (state.LinePurge && state.WriteCount > 0) LetWriteLeave(Fd(handle), state);
   return tcflush(Fd(handle), TCIFLUSH) == 0;
 }
 
@@ -270,7 +321,7 @@ bool ReadBytes(Handle handle, void* buffer, uint32_t count, uint32_t& read) {
   const bool intervalLimited =
       !firstByteOnly && t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MaxDword;
   const auto start = Clock::now();
-  const auto totalDeadline = start + std::chrono::milliseconds(totalMs);
+  const auto totalDeadline = After(start, totalMs);
   auto lastByte = start;
 
   while (read < count) {
@@ -280,7 +331,7 @@ bool ReadBytes(Handle handle, void* buffer, uint32_t count, uint32_t& read) {
     } else {
       if (totalLimited) waitMs = MillisLeft(totalDeadline);
       if (intervalLimited && read > 0) {
-        const int gap = MillisLeft(lastByte + std::chrono::milliseconds(t.ReadIntervalTimeout));
+        const int gap = MillisLeft(After(lastByte, t.ReadIntervalTimeout));
         waitMs = waitMs < 0 ? gap : std::min(waitMs, gap);
       }
       if (waitMs == 0) break;  // a steady stream must not outlast the time-outs
@@ -314,11 +365,16 @@ bool WriteBytes(Handle handle, const void* buffer, uint32_t count, uint32_t& wri
   const CommTimeouts& t = state.Timeouts;
   const uint64_t totalMs =
       uint64_t{t.WriteTotalTimeoutMultiplier} * count + t.WriteTotalTimeoutConstant;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(totalMs);
+  const auto start = Clock::now();
+  const auto deadline = After(start, totalMs);
   const auto* in = static_cast<const uint8_t*>(buffer);
 
-  tcflush(fd, TCIFLUSH);
-  WithPort(handle, [](PortState& s) { s.PurgedAtWrite = true; });
+  if (!state.LinePurge) tcflush(fd, TCIFLUSH);
+  WithPort(handle, [&](PortState& s) {
+    s.PurgedAtWrite = !s.LinePurge;
+    s.WriteStart = start;
+    s.WriteDeadline = totalMs > 0 ? deadline : Clock::time_point::max();
+  });
   while (written < count) {
     const ssize_t n = ::write(fd, in + written, count - written);
     if (n > 0) {
@@ -326,14 +382,19 @@ bool WriteBytes(Handle handle, const void* buffer, uint32_t count, uint32_t& wri
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return false;
+    if (n < 0 && errno != EAGAIN) break;
     pollfd p{fd, POLLOUT, 0};
     const int ready = poll(&p, 1, totalMs > 0 ? MillisLeft(deadline) : -1);
-    if (ready == 0) return false;  // write time-out
-    if (ready < 0 && errno != EINTR) return false;
-    if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
+    if (ready == 0) break;  // write time-out
+    if (ready < 0 && errno != EINTR) break;
+    if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) break;
   }
-  return true;
+  WithPort(handle, [written](PortState& s) { s.WriteCount = written; });
+  return written == count;
+}
+
+bool UseLinePurge(Handle handle, bool line) {
+  return WithPort(handle, [line](PortState& s) { s.LinePurge = line; });
 }
 
 }  // namespace Serial

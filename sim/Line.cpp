@@ -51,14 +51,10 @@ uint16_t Crc16(const uint8_t* data, size_t size) {
 
 Now HostNow() {
   using namespace std::chrono;
-  static std::mutex localtimeMutex;  // std::localtime shares one buffer
   const int64_t utcMs = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
   const std::time_t seconds = static_cast<std::time_t>(utcMs / 1000);
   std::tm local{};
-  {
-    std::lock_guard<std::mutex> lock(localtimeMutex);
-    if (const std::tm* tm = std::localtime(&seconds)) local = *tm;
-  }
+  localtime_r(&seconds, &local);  // the process may host other threads that use localtime
   DateTime t;
   t.Year = local.tm_year + 1900;
   t.Month = local.tm_mon + 1;
@@ -269,6 +265,11 @@ std::vector<uint8_t> Line::Dispatch(Unit& unit, const std::vector<uint8_t>& fram
     }
     case 6:
     case 16: {
+      // A frame cut at a silence can be shorter than its header.
+      if (frame.size() < (function == 6 ? 8u : 9u)) {
+        refused = kIllegalDataValue;
+        break;
+      }
       const uint16_t first = Be16(frame, 2);
       if (function == 6) {
         values = {Be16(frame, 4)};

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <modbus/modbus.h>
 #include <poll.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,6 +17,19 @@
 #include <utility>
 
 #include "device/LIR.h"
+
+// The descriptor whose next close reports EIO, as Linux may after releasing it.
+std::atomic<int> gCloseFailsFor{-1};
+
+extern "C" int close(int fd) {
+  const int result = static_cast<int>(syscall(SYS_close, fd));
+  int target = fd;
+  if (result == 0 && gCloseFailsFor.compare_exchange_strong(target, -1)) {
+    errno = EIO;
+    return -1;
+  }
+  return result;
+}
 
 namespace {
 
@@ -74,7 +88,10 @@ class Wire : public ::testing::Test {
     const auto length = [&] { return in.size() >= 8 && in[1] == 16 ? 9u + in[6] : 8u; };
     while (!stop_) {
       pollfd p{master_, POLLIN, 0};
-      const ssize_t n = poll(&p, 1, 20) > 0 ? read(master_, buffer.data(), buffer.size()) : 0;
+      // Data only: a hang-up while the port is closed and reopened is no data to wait for.
+      const bool ready = poll(&p, 1, 20) > 0 && p.revents & POLLIN;
+      const ssize_t n = ready ? read(master_, buffer.data(), buffer.size()) : 0;
+      if (!ready && p.revents) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       in.insert(in.end(), buffer.begin(), buffer.begin() + (n > 0 ? n : 0));
       for (size_t size; in.size() >= (size = length()); in.erase(in.begin(), in.begin() + size)) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -272,6 +289,39 @@ TEST_F(Wire, SplitAnswerAndPurge) {
     ASSERT_TRUE(Call(3) && regs_[0] == 9) << i;
 }
 
+// A 2-wire RS-485 adapter hears its own request. On a real line the purge after the write
+// waits until the request has left the wire, so it drops that echo (and anything older) but
+// not the answer that follows. The pseudo-terminal purges as a real line here, at 1200 baud:
+// 73 ms on the wire for an 8-byte request, the unit's answer 150 ms after its echo.
+TEST_F(Wire, TheLinesPurgeDropsTheEchoNotTheAnswer) {
+  Serial::Dcb dcb{};
+  ASSERT_TRUE(Serial::GetState(ModBus::Port->Handle, dcb));
+  dcb.BaudRate = 1200;
+  ASSERT_TRUE(Serial::SetState(ModBus::Port->Handle, dcb));
+  const auto echoThen = [this](bool answered) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pauseMs_ = 150;
+    answer_ = [answered](const Bytes& r) {
+      std::vector<Bytes> out{r};
+      if (answered)
+        out.push_back(r[1] > 4 ? WithCrc(Bytes(r.begin(), r.begin() + 6))
+                               : ReadAnswer(r[0], r[1], Regs(r[5], 7)));
+      return out;
+    };
+  };
+  echoThen(true);
+  EXPECT_FALSE(Call(3));  // purged where the write begins, the echo heads the answer
+  ASSERT_TRUE(Serial::UseLinePurge(ModBus::Port->Handle, true));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  for (uint8_t function : {3, 4, 6, 16})
+    EXPECT_TRUE(Call(function) && (function > 4 || regs_[2] == 7)) << int(function);
+  Send({0xDE, 0xAD, 0xBE});  // stale bytes go too
+  EXPECT_TRUE(Call(3));
+  echoThen(false);  // a unit that does not answer: its echo is no acknowledgement
+  EXPECT_FALSE(Call(6));
+  EXPECT_EQ(ModBus::LastError(), ModBus::Error::NoAnswer);
+}
+
 TEST_F(Wire, ChannelParamsAndClockPacking) {
   LIR::ChannelParams params{};
   AnswerRegs({900, 12, 0x0531});
@@ -431,6 +481,22 @@ TEST_F(Wire, LineSettingsReopenAndExclusiveOpen) {
   EXPECT_TRUE(second.Open());
 }
 
+// A name that is no line, or that the system would take for another name, is refused; a close
+// that reports an error after the system released the descriptor still closes the port.
+TEST_F(Wire, NamesThatAreNoLineAndACloseThatFails) {
+  const std::string name = ModBus::Port->PortName;
+  gCloseFailsFor = static_cast<int>(ModBus::Port->Handle);
+  EXPECT_TRUE(ModBus::Port->Close());
+  EXPECT_FALSE(ModBus::Port->Connected);
+  for (const std::string& other : {std::string("/dev/ptmx"), name + std::string("\0x", 2)}) {
+    ModBus::Port->PortName = other;
+    EXPECT_FALSE(ModBus::Port->Open()) << other;
+    EXPECT_EQ(ModBus::Port->Handle, Serial::InvalidHandle);
+  }
+  ModBus::Port->PortName = name;
+  EXPECT_TRUE(ModBus::Port->Open());
+}
+
 TEST_F(Wire, LineReadEndsOnTheIntervalOrTheTotal) {
   // A byte every 20 ms never leaves the 200 ms gap: only the total limit, 10 * 100 + 200 ms,
   // ends the read. Three bytes and silence: the gap ends it long before.
@@ -446,6 +512,14 @@ TEST_F(Wire, LineReadEndsOnTheIntervalOrTheTotal) {
   start = Clock::now();
   EXPECT_EQ(ModBus::Port->Read(buffer, sizeof buffer), 3);
   EXPECT_PRED3(Between, Since(start), 190, 700);
+  // Time-outs near the 32-bit limit do not overflow into an endless or an instant wait: an
+  // interval of 49 days leaves the 300 ms total to end the read.
+  ASSERT_TRUE(Serial::SetTimeouts(ModBus::Port->Handle, {0xFFFFFFFE, 0, 300, 10, 10}));
+  AnswerWith({Bytes{1, 2, 3}, Bytes{4, 5}}, 1500);
+  ASSERT_EQ(ModBus::Port->Write(request, 8), 8);
+  start = Clock::now();
+  EXPECT_EQ(ModBus::Port->Read(buffer, 8), 3);
+  EXPECT_PRED3(Between, Since(start), 290, 1000);
 }
 
 // libmodbus's RTU server, an independent implementation, must understand our frames of every

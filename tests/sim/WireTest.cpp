@@ -105,7 +105,8 @@ TEST(Wire, ExceptionAnswers) {
       {WithCrc({1, 0x11})},
       {Req(1, 3, 0, 37), Req(1, 3, 540, 4), Req(1, 4, 5, 1), Req(1, 4, 4997, 4)},
       {Req(1, 3, 0, 0), Req(1, 4, 1000, 126), Req(1, 6, 527, 2), Req(1, 6, 526, 3), tooMany,
-       WithCrc({1, 16, 0, 0, 0, 2, 2, 0, 1})}};
+       WithCrc({1, 16, 0, 0, 0, 2, 2, 0, 1}), WithCrc({1, 16}), WithCrc({1, 16, 2, 0x0F}),
+       WithCrc({1, 16, 2, 0x0F, 0, 1})}};  // the last three cut short of their header
   for (uint8_t code = 1; code <= 3; ++code) {
     for (const Bytes& request : refused[code - 1])
       EXPECT_EQ(Exception(1, request[1], code), b.client.Transact(request, 5))
