@@ -8,6 +8,7 @@ namespace {
 TPort gPort;
 
 std::function<void(const uint8_t*, uint16_t, uint8_t)> gSink;
+std::function<void(uint8_t, uint8_t)> gFailureSink;
 
 Error gError = Error::None;
 uint8_t gException = 0;
@@ -73,7 +74,7 @@ bool ReceiveFrame(uint8_t* buffer, uint16_t length, uint8_t address, uint8_t fun
 // Sends the request in `frame` and reads its answer of `answerLength` bytes over it. The
 // answer counts only when it is the answer to this request: another unit's answer, a late
 // or stray one, or noise of the right length must never pass for this unit's data.
-bool Transact(Frame& frame, uint16_t requestLength, uint16_t answerLength) {
+bool Exchange(Frame& frame, uint16_t requestLength, uint16_t answerLength) {
   const uint8_t address = frame[0], function = frame[1];
   // Reads answer with their byte count; writes repeat the request's bytes 2..5.
   const bool echoed = function == 6 || function == 16;
@@ -93,6 +94,13 @@ bool Transact(Frame& frame, uint16_t requestLength, uint16_t answerLength) {
   gError = Error::None;
   gException = 0;
   return true;
+}
+
+bool Transact(Frame& frame, uint16_t requestLength, uint16_t answerLength) {
+  const uint8_t address = frame[0], function = frame[1];
+  if (Exchange(frame, requestLength, answerLength)) return true;
+  if (gFailureSink) gFailureSink(address, function);
+  return false;
 }
 
 bool ReadRegisters(uint8_t function, uint8_t address, uint16_t first, uint16_t count,
@@ -163,6 +171,10 @@ Error LastError() {
 
 uint8_t LastException() {
   return gException;
+}
+
+void SetFailureSink(std::function<void(uint8_t, uint8_t)> sink) {
+  gFailureSink = std::move(sink);
 }
 
 void SetTrafficSink(std::function<void(const uint8_t*, uint16_t, uint8_t)> sink) {

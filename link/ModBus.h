@@ -45,6 +45,10 @@ enum class Error : uint8_t {
 Error LastError();
 uint8_t LastException();  // the exception code when LastError() is Exception, else 0
 
+// Told of every failed transaction, after LastError() has been set: the unit's address and
+// the function asked. An empty function stops the telling.
+void SetFailureSink(std::function<void(uint8_t address, uint8_t function)> sink);
+
 // Receives every complete frame sent or received; an empty function stops the recording.
 void SetTrafficSink(
     std::function<void(const uint8_t* bytes, uint16_t count, uint8_t direction)> sink);
