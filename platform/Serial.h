@@ -80,6 +80,25 @@ enum : uint32_t {
 constexpr uint32_t PurgeRxClear = 0x0008;
 constexpr uint32_t MaxDword = 0xFFFFFFFFu;
 
+// Why a call failed, in the terms a user is told; each failing call of a thread sets it, as
+// GetLastError does.
+enum class Fault : uint8_t {
+  None,
+  NoSuchPort,     // no device of that name (a pulled adapter that is not back yet)
+  PortBusy,       // held by another program, or by another handle of ours
+  NoPermission,   // the system does not let this user open it
+  NotALine,       // it opens but is no serial line (a file, a terminal master)
+  BadName,        // a name the system would cut (a NUL inside)
+  TimedOut,       // a write that did not finish in time
+  DeviceRemoved,  // the line's device has gone (a pulled adapter, a closed terminal)
+  Other,
+};
+Fault LastFault();
+// The fault after which the handle is dead for good: only a new open brings the line back.
+inline bool IsLoss(Fault fault) {
+  return fault == Fault::DeviceRemoved;
+}
+
 // The 32 bits that follow BaudRate, as one word (0x8091 is binary mode, DTR on, TX
 // continues on XOFF and the reserved bit 15).
 inline uint32_t DcbFlags(const Dcb& dcb) {
@@ -93,11 +112,13 @@ inline void SetDcbFlags(Dcb& dcb, uint32_t flags) {
 
 // CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL).
 Handle OpenPort(const char* name);
-bool SetTimeouts(Handle handle, const CommTimeouts& timeouts);                // SetCommTimeouts
-bool SetupQueues(Handle handle, uint32_t inQueue, uint32_t outQueue);         // SetupComm
-bool SetState(Handle handle, const Dcb& dcb);                                 // SetCommState
-bool GetState(Handle handle, Dcb& dcb);                                       // GetCommState
-bool Purge(Handle handle, uint32_t flags);                                    // PurgeComm
+bool SetTimeouts(Handle handle, const CommTimeouts& timeouts);         // SetCommTimeouts
+bool SetupQueues(Handle handle, uint32_t inQueue, uint32_t outQueue);  // SetupComm
+bool SetState(Handle handle, const Dcb& dcb);                          // SetCommState
+bool GetState(Handle handle, Dcb& dcb);                                // GetCommState
+bool Purge(Handle handle, uint32_t flags);                             // PurgeComm
+// A read that the time-outs end early succeeds with what came; a read or write fails when the
+// line has gone (LastFault then tells which way, IsLoss is true) or the handle is not open.
 bool ReadBytes(Handle handle, void* buffer, uint32_t count, uint32_t& read);  // ReadFile
 bool WriteBytes(Handle handle, const void* buffer, uint32_t count,
                 uint32_t& written);  // WriteFile

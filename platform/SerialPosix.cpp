@@ -12,7 +12,10 @@
 //   where the write begins, since the far end may have answered before write() returns; on a
 //   real line write() returns before the request is on the wire, so the purge first drains
 //   the output and waits out the request's time on the wire, then flushes the input: an
-//   RS-485 adapter's echo of the request and the tail of a late answer are gone with it.
+//   RS-485 adapter's echo of the request and the tail of a late answer are gone with it;
+// - a line that has gone (the far end of a pseudo-terminal closed, a USB adapter pulled) reads
+//   0 with a hang-up and fails writes with EIO: reads and writes then fail at once with
+//   Fault::DeviceRemoved, never taken for a unit that does not answer.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -26,18 +29,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <map>
 #include <mutex>
 #include <thread>
 
 #include "platform/Serial.h"
 #include "platform/SerialPosixLine.h"
+#include "platform/SerialShared.h"
 
 namespace Serial {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct PortState {
   CommTimeouts Timeouts{};
@@ -68,7 +69,7 @@ bool WithPort(Handle handle, Edit edit) {
   Registry& r = Ports();
   std::lock_guard<std::mutex> lock(r.Mutex);
   auto it = r.Ports.find(static_cast<int>(handle));
-  if (it == r.Ports.end()) return false;
+  if (it == r.Ports.end()) return Fail(Fault::Other);
   edit(it->second);
   return true;
 }
@@ -81,19 +82,38 @@ int Fd(Handle handle) {
   return static_cast<int>(handle);
 }
 
-// Time-outs are 32-bit millisecond counts and their products: saturated far beyond any wait
-// that matters, so neither the clock's arithmetic nor poll's int can overflow.
-constexpr uint64_t kLongestWaitMs = INT_MAX / 2;
-
-Clock::time_point After(Clock::time_point from, uint64_t ms) {
-  return from + std::chrono::milliseconds(std::min(ms, kLongestWaitMs));
+Fault OpenFault(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENODEV:
+    case ENXIO:
+    case EIO:
+      return Fault::NoSuchPort;
+    case EBUSY:
+    case EWOULDBLOCK:
+      return Fault::PortBusy;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return Fault::NoPermission;
+    default:
+      return Fault::Other;
+  }
 }
 
-int MillisLeft(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  if (left.count() <= 0) return 0;
-  // poll rounds down; one extra millisecond keeps a read from ending early.
-  return static_cast<int>(std::min<int64_t>(left.count(), kLongestWaitMs)) + 1;
+// What a pulled adapter or a closed pseudo-terminal answers once the open has succeeded.
+Fault IoFault(int error) {
+  switch (error) {
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+    case EBADF:
+    case EPIPE:
+      return Fault::DeviceRemoved;
+    default:
+      return Fault::Other;
+  }
 }
 
 bool IsPseudoTerminal(int fd) {
@@ -128,15 +148,6 @@ Dcb InitialDcb(int fd) {
     dcb.StopBits = line.TwoStopBits ? TwoStopBits : OneStopBit;
   }
   return dcb;
-}
-
-bool ValidFraming(const Dcb& dcb) {
-  if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SpaceParity)
-    return false;
-  // As the Windows serial driver: 1.5 stop bits only with 5 data bits, 2 never with 5.
-  if (dcb.StopBits == One5StopBits) return dcb.ByteSize == 5;
-  if (dcb.StopBits == TwoStopBits) return dcb.ByteSize != 5;
-  return dcb.StopBits == OneStopBit;
 }
 
 // Without modem lines (a pseudo-terminal) the handshake fields are only remembered. With
@@ -175,26 +186,35 @@ void LetWriteLeave(int fd, const PortState& state) {
 
 }  // namespace
 
+Fault LastFault() {
+  return tLastFault;
+}
+
 Handle OpenPort(const char* name) {
   int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return InvalidHandle;
+  if (fd < 0) {
+    Fail(OpenFault(errno));
+    return InvalidHandle;
+  }
   // A pseudo-terminal master (/dev/ptmx) passes isatty but is no line: opening it makes a
   // new terminal pair that nobody listens to.
   int ptyNumber = 0;
   const bool master = ioctl(fd, TIOCGPTN, &ptyNumber) == 0;
-  if (!isatty(fd) || master || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  const bool line = isatty(fd) && !master;
+  if (!line || flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int saved = errno;
     close(fd);
     errno = saved;
+    Fail(line ? Fault::PortBusy : Fault::NotALine);
     return InvalidHandle;
   }
   ioctl(fd, TIOCEXCL);
   Posix::MakeRaw(fd);
   PortState state;
-  state.State = InitialDcb(fd);
   state.ModemLines = HasModemLines(fd);
   state.Pseudo = IsPseudoTerminal(fd);
   state.LinePurge = !state.Pseudo;
+  state.State = InitialDcb(fd);
   Registry& r = Ports();
   std::lock_guard<std::mutex> lock(r.Mutex);
   r.Ports[fd] = state;
@@ -207,7 +227,7 @@ bool ClosePort(Handle handle) {
     std::lock_guard<std::mutex> lock(r.Mutex);
     if (r.Ports.erase(Fd(handle)) == 0) {
       errno = EBADF;
-      return false;
+      return Fail(Fault::Other);
     }
   }
   // The exclusive flag outlives our descriptor when another one (the far end's) keeps the
@@ -232,7 +252,7 @@ bool SetState(Handle handle, const Dcb& dcb) {
   PortState state;
   if (!Lookup(handle, state)) return false;
   const int fd = Fd(handle);
-  if (!ValidFraming(dcb) || !ValidHandshake(dcb, state.ModemLines)) return false;
+  if (!ValidFraming(dcb) || !ValidHandshake(dcb, state.ModemLines)) return Fail(Fault::Other);
 
   Posix::LineSettings line;
   line.Baud = dcb.BaudRate;
@@ -245,7 +265,7 @@ bool SetState(Handle handle, const Dcb& dcb) {
   line.XonXoffIn = dcb.fInX;
   line.XonChar = dcb.XonChar;
   line.XoffChar = dcb.XoffChar;
-  if (!Posix::ApplyLine(fd, line)) return false;
+  if (!Posix::ApplyLine(fd, line)) return Fail(IoFault(errno));
 
   if (state.ModemLines) {
     if (dcb.fDtrControl != DtrControlHandshake)
@@ -264,7 +284,7 @@ bool GetState(Handle handle, Dcb& dcb) {
   PortState state;
   if (!Lookup(handle, state)) return false;
   Posix::LineSettings line;
-  if (!Posix::ReadLine(Fd(handle), line)) return false;
+  if (!Posix::ReadLine(Fd(handle), line)) return Fail(IoFault(errno));
   dcb = state.State;
   dcb.BaudRate = line.Baud;
   if (!state.Pseudo) {
@@ -292,7 +312,7 @@ bool Purge(Handle handle, uint32_t flags) {
     return false;
   if (!(flags & PurgeRxClear) || state.PurgedAtWrite) return true;
   if (state.LinePurge && state.WriteCount > 0) LetWriteLeave(Fd(handle), state);
-  return tcflush(Fd(handle), TCIFLUSH) == 0;
+  return tcflush(Fd(handle), TCIFLUSH) == 0 || Fail(IoFault(errno));
 }
 
 bool ReadBytes(Handle handle, void* buffer, uint32_t count, uint32_t& read) {
@@ -304,54 +324,27 @@ bool ReadBytes(Handle handle, void* buffer, uint32_t count, uint32_t& read) {
       }))
     return false;
   const int fd = Fd(handle);
-  const CommTimeouts& t = state.Timeouts;
   auto* out = static_cast<uint8_t*>(buffer);
-
-  // MAXDWORD interval with no totals: return at once with what is there.
-  const bool immediate = t.ReadIntervalTimeout == MaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
-                         t.ReadTotalTimeoutConstant == 0;
-  // MAXDWORD interval and multiplier with a constant: wait for the first byte only.
-  const bool firstByteOnly =
-      t.ReadIntervalTimeout == MaxDword && t.ReadTotalTimeoutMultiplier == MaxDword &&
-      t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MaxDword;
-  const uint64_t totalMs =
-      firstByteOnly ? t.ReadTotalTimeoutConstant
-                    : uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
-  const bool totalLimited = firstByteOnly || totalMs > 0;
-  const bool intervalLimited =
-      !firstByteOnly && t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MaxDword;
-  const auto start = Clock::now();
-  const auto totalDeadline = After(start, totalMs);
-  auto lastByte = start;
-
-  while (read < count) {
-    int waitMs = -1;
-    if (immediate) {
-      waitMs = 0;
-    } else {
-      if (totalLimited) waitMs = MillisLeft(totalDeadline);
-      if (intervalLimited && read > 0) {
-        const int gap = MillisLeft(After(lastByte, t.ReadIntervalTimeout));
-        waitMs = waitMs < 0 ? gap : std::min(waitMs, gap);
-      }
-      if (waitMs == 0) break;  // a steady stream must not outlast the time-outs
-    }
+  ReadTimer timer(state.Timeouts, count);
+  int waitMs = 0;
+  while (read < count && timer.NextWait(read, waitMs)) {
     pollfd p{fd, POLLIN, 0};
     const int ready = poll(&p, 1, waitMs);
     if (ready < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return Fail(IoFault(errno));
     }
     if (ready == 0) break;  // a time-out ended the read
     const ssize_t n = ::read(fd, out + read, count - read);
     if (n > 0) {
       read += static_cast<uint32_t>(n);
-      lastByte = Clock::now();
-      if (firstByteOnly) break;
+      timer.Arrived();
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    // The far end has gone (EIO on a pseudo-terminal, a pulled USB adapter): don't spin.
+    // The far end has gone: say so at once rather than spin on it or wait out the time-outs.
+    if (n < 0) return Fail(IoFault(errno));
+    if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return Fail(Fault::DeviceRemoved);
     break;
   }
   return true;
@@ -375,22 +368,26 @@ bool WriteBytes(Handle handle, const void* buffer, uint32_t count, uint32_t& wri
     s.WriteStart = start;
     s.WriteDeadline = totalMs > 0 ? deadline : Clock::time_point::max();
   });
-  while (written < count) {
+  Fault fault = Fault::None;
+  while (written < count && fault == Fault::None) {
     const ssize_t n = ::write(fd, in + written, count - written);
     if (n > 0) {
       written += static_cast<uint32_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) break;
+    if (n < 0 && errno != EAGAIN) {
+      fault = IoFault(errno);
+      break;
+    }
     pollfd p{fd, POLLOUT, 0};
     const int ready = poll(&p, 1, totalMs > 0 ? MillisLeft(deadline) : -1);
-    if (ready == 0) break;  // write time-out
-    if (ready < 0 && errno != EINTR) break;
-    if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) break;
+    if (ready == 0) fault = Fault::TimedOut;
+    if (ready < 0 && errno != EINTR) fault = IoFault(errno);
+    if (ready > 0 && p.revents & (POLLERR | POLLHUP | POLLNVAL)) fault = Fault::DeviceRemoved;
   }
   WithPort(handle, [written](PortState& s) { s.WriteCount = written; });
-  return written == count;
+  return written == count || Fail(fault);
 }
 
 bool UseLinePurge(Handle handle, bool line) {
