@@ -40,14 +40,14 @@ TPort::~TPort() {
   Close();
 }
 
-bool TPort::OpenHandle(const Serial::Dcb& dcb) {
+bool TPort::OpenHandle(const Serial::Dcb& dcb, uint32_t connectTimeoutMs) {
   // The system takes the name up to its first NUL: such a name would open another device.
   if (PortName.find('\0') != std::string::npos) {
     Handle = Serial::InvalidHandle;
     fault_ = Serial::Fault::BadName;
     return false;
   }
-  Handle = Serial::OpenPort(PortName.c_str());
+  Handle = Serial::OpenPort(PortName.c_str(), connectTimeoutMs);
   if (Handle == Serial::InvalidHandle) {
     fault_ = Serial::LastFault();
     return false;
@@ -63,7 +63,7 @@ bool TPort::OpenHandle(const Serial::Dcb& dcb) {
 
 bool TPort::Open() {
   if (Connected) return false;
-  if (!OpenHandle(Dcb)) return false;
+  if (!OpenHandle(Dcb, Serial::ConnectTimeoutMs)) return false;
   Connected = true;
   return true;
 }
@@ -78,10 +78,10 @@ bool TPort::Close() {
   return true;
 }
 
-bool TPort::Reconnect() {
+bool TPort::Reconnect(uint32_t connectTimeoutMs) {
   if (!Connected) return false;
   if (!lost_) return true;
-  if (!OpenHandle(lineState_)) return false;
+  if (!OpenHandle(lineState_, connectTimeoutMs)) return false;
   lost_ = false;
   return true;
 }

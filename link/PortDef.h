@@ -2,10 +2,10 @@
 // The one serial port of the program: its name and line settings, exclusive open, raw
 // synchronous reads and writes. It knows nothing of Modbus.
 //
-// A line can go while the port is open: a USB adapter pulled, the far end of a pseudo-terminal
-// closed. The port then counts as lost: still in use (Connected), its dead handle released at
-// once so the device can come back under its name, every Read and Write failing until
-// Reconnect opens the same name again.
+// A line can go while the port is open: a USB adapter pulled, a device server's connection
+// dropped (the name "tcp://HOST:PORT" reaches a serial device server). The port then counts as
+// lost: still in use (Connected), its dead handle released at once so the device can come back
+// under its name, every Read and Write failing until Reconnect opens the same name again.
 
 #include <cstdint>
 #include <string>
@@ -31,8 +31,8 @@ class TPort {
   bool Lost() const { return lost_; }
   // On a lost port, opens PortName again with the line settings the handle had at its last
   // Write and with Timeouts; true at once on a port that is not lost, false on one that is not
-  // open. A missing device fails at once.
-  bool Reconnect();
+  // open. A missing device fails at once; a tcp:// name waits at most connectTimeoutMs.
+  bool Reconnect(uint32_t connectTimeoutMs = Serial::ConnectTimeoutMs);
   // Why the last Open or Reconnect failed, or how the line was lost; None once open.
   Serial::Fault LastFault() const { return fault_; }
 
@@ -45,7 +45,7 @@ class TPort {
   Serial::CommTimeouts Timeouts;
 
  private:
-  bool OpenHandle(const Serial::Dcb& dcb);
+  bool OpenHandle(const Serial::Dcb& dcb, uint32_t connectTimeoutMs);
   void NoteLoss();
 
   bool lost_ = false;

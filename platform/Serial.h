@@ -1,7 +1,9 @@
 #pragma once
 // Serial communications in the shape of the Win32 calls the port object is written against.
 // On Windows these pass straight through to the API; elsewhere they are built on termios
-// with the same contract (see SerialPosix.cpp).
+// with the same contract (see SerialPosix.cpp). A name "tcp://HOST:PORT" opens a TCP
+// connection to a serial device server in raw mode instead, behind the same calls
+// (SerialTcp.cpp), so nothing above this layer knows the difference.
 
 #include <cstdint>
 #include <cstring>
@@ -84,20 +86,29 @@ constexpr uint32_t MaxDword = 0xFFFFFFFFu;
 // GetLastError does.
 enum class Fault : uint8_t {
   None,
-  NoSuchPort,     // no device of that name (a pulled adapter that is not back yet)
-  PortBusy,       // held by another program, or by another handle of ours
-  NoPermission,   // the system does not let this user open it
-  NotALine,       // it opens but is no serial line (a file, a terminal master)
-  BadName,        // a name the system would cut (a NUL inside)
-  TimedOut,       // a write that did not finish in time
-  DeviceRemoved,  // the line's device has gone (a pulled adapter, a closed terminal)
+  NoSuchPort,         // no device of that name (a pulled adapter that is not back yet)
+  PortBusy,           // held by another program, or by another handle of ours
+  NoPermission,       // the system does not let this user open it
+  NotALine,           // it opens but is no serial line (a file, a terminal master)
+  BadName,            // a tcp:// name that does not parse, or a name the system would cut
+  HostNotFound,       // the host name resolves to no address (in time)
+  ConnectionRefused,  // nobody listens on that port
+  HostUnreachable,    // no route to the host
+  TimedOut,           // a connection or a write that did not finish in time
+  ConnectionDropped,  // the device server closed or reset the connection
+  DeviceRemoved,      // the line's device has gone (a pulled adapter, a closed terminal)
   Other,
 };
 Fault LastFault();
-// The fault after which the handle is dead for good: only a new open brings the line back.
+// The two faults after which the handle is dead for good: only a new open brings the line back.
 inline bool IsLoss(Fault fault) {
-  return fault == Fault::DeviceRemoved;
+  return fault == Fault::DeviceRemoved || fault == Fault::ConnectionDropped;
 }
+
+// "tcp://" in any case; whether the rest is a valid HOST:PORT is the open's business.
+bool IsTcpName(const char* name);
+// How long an open of a tcp:// name may take, name lookup and connection together.
+constexpr uint32_t ConnectTimeoutMs = 1000;
 
 // The 32 bits that follow BaudRate, as one word (0x8091 is binary mode, DTR on, TX
 // continues on XOFF and the reserved bit 15).
@@ -110,8 +121,9 @@ inline void SetDcbFlags(Dcb& dcb, uint32_t flags) {
   std::memcpy(reinterpret_cast<unsigned char*>(&dcb) + 8, &flags, sizeof flags);
 }
 
-// CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL).
-Handle OpenPort(const char* name);
+// CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL). A
+// missing device fails at once; a tcp:// name waits at most connectTimeoutMs.
+Handle OpenPort(const char* name, uint32_t connectTimeoutMs = ConnectTimeoutMs);
 bool SetTimeouts(Handle handle, const CommTimeouts& timeouts);         // SetCommTimeouts
 bool SetupQueues(Handle handle, uint32_t inQueue, uint32_t outQueue);  // SetupComm
 bool SetState(Handle handle, const Dcb& dcb);                          // SetCommState

@@ -16,6 +16,7 @@
 // - a line that has gone (the far end of a pseudo-terminal closed, a USB adapter pulled) reads
 //   0 with a hang-up and fails writes with EIO: reads and writes then fail at once with
 //   Fault::DeviceRemoved, never taken for a unit that does not answer.
+// A tcp:// name is a socket instead, handed to SerialTcp.cpp by every call.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -36,6 +37,7 @@
 #include "platform/Serial.h"
 #include "platform/SerialPosixLine.h"
 #include "platform/SerialShared.h"
+#include "platform/SerialTcp.h"
 
 namespace Serial {
 namespace {
@@ -190,7 +192,8 @@ Fault LastFault() {
   return tLastFault;
 }
 
-Handle OpenPort(const char* name) {
+Handle OpenPort(const char* name, uint32_t connectTimeoutMs) {
+  if (IsTcpName(name)) return Tcp::Open(name, connectTimeoutMs);
   int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     Fail(OpenFault(errno));
@@ -222,6 +225,7 @@ Handle OpenPort(const char* name) {
 }
 
 bool ClosePort(Handle handle) {
+  if (Tcp::Owns(handle)) return Tcp::Close(handle);
   {
     Registry& r = Ports();
     std::lock_guard<std::mutex> lock(r.Mutex);
@@ -239,16 +243,19 @@ bool ClosePort(Handle handle) {
 }
 
 bool SetTimeouts(Handle handle, const CommTimeouts& timeouts) {
+  if (Tcp::Owns(handle)) return Tcp::SetTimeouts(handle, timeouts);
   return WithPort(handle, [&timeouts](PortState& s) { s.Timeouts = timeouts; });
 }
 
 bool SetupQueues(Handle handle, uint32_t inQueue, uint32_t outQueue) {
+  if (Tcp::Owns(handle)) return Tcp::SetupQueues(handle, inQueue, outQueue);
   // The kernel sizes its own queues; the call only has to be valid.
   PortState state;
   return Lookup(handle, state) && inQueue > 0 && outQueue > 0;
 }
 
 bool SetState(Handle handle, const Dcb& dcb) {
+  if (Tcp::Owns(handle)) return Tcp::SetState(handle, dcb);
   PortState state;
   if (!Lookup(handle, state)) return false;
   const int fd = Fd(handle);
@@ -281,6 +288,7 @@ bool SetState(Handle handle, const Dcb& dcb) {
 }
 
 bool GetState(Handle handle, Dcb& dcb) {
+  if (Tcp::Owns(handle)) return Tcp::GetState(handle, dcb);
   PortState state;
   if (!Lookup(handle, state)) return false;
   Posix::LineSettings line;
@@ -303,6 +311,7 @@ bool GetState(Handle handle, Dcb& dcb) {
 }
 
 bool Purge(Handle handle, uint32_t flags) {
+  if (Tcp::Owns(handle)) return Tcp::Purge(handle, flags);
   PortState state;
   if (!WithPort(handle, [&state](PortState& s) {
         state = s;
@@ -316,6 +325,7 @@ bool Purge(Handle handle, uint32_t flags) {
 }
 
 bool ReadBytes(Handle handle, void* buffer, uint32_t count, uint32_t& read) {
+  if (Tcp::Owns(handle)) return Tcp::ReadBytes(handle, buffer, count, read);
   read = 0;
   PortState state;
   if (!WithPort(handle, [&state](PortState& s) {
@@ -351,6 +361,7 @@ bool ReadBytes(Handle handle, void* buffer, uint32_t count, uint32_t& read) {
 }
 
 bool WriteBytes(Handle handle, const void* buffer, uint32_t count, uint32_t& written) {
+  if (Tcp::Owns(handle)) return Tcp::WriteBytes(handle, buffer, count, written);
   written = 0;
   PortState state;
   if (!Lookup(handle, state)) return false;

@@ -1,8 +1,10 @@
 // Win32: every call goes straight to the API of the same meaning; the open also makes sure
-// the name is a serial port. Failures are kept as a Fault for the port object.
+// the name is a serial port. A tcp:// name is a Winsock socket instead (SerialTcp.cpp), and
+// every call hands its handle over there. Failures are kept as a Fault for the port object.
 
 #include "platform/Serial.h"
 #include "platform/SerialShared.h"
+#include "platform/SerialTcp.h"
 
 namespace Serial {
 namespace {
@@ -55,7 +57,8 @@ Fault LastFault() {
   return tLastFault;
 }
 
-Handle OpenPort(const char* name) {
+Handle OpenPort(const char* name, uint32_t connectTimeoutMs) {
+  if (IsTcpName(name)) return Tcp::Open(name, connectTimeoutMs);
   HANDLE handle =
       ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -76,28 +79,34 @@ Handle OpenPort(const char* name) {
 }
 
 bool SetTimeouts(Handle handle, const CommTimeouts& timeouts) {
+  if (Tcp::Owns(handle)) return Tcp::SetTimeouts(handle, timeouts);
   CommTimeouts copy = timeouts;
   return Check(::SetCommTimeouts(handle, &copy));
 }
 
 bool SetupQueues(Handle handle, uint32_t inQueue, uint32_t outQueue) {
+  if (Tcp::Owns(handle)) return Tcp::SetupQueues(handle, inQueue, outQueue);
   return Check(::SetupComm(handle, inQueue, outQueue));
 }
 
 bool SetState(Handle handle, const Dcb& dcb) {
+  if (Tcp::Owns(handle)) return Tcp::SetState(handle, dcb);
   Dcb copy = dcb;
   return Check(::SetCommState(handle, &copy));
 }
 
 bool GetState(Handle handle, Dcb& dcb) {
+  if (Tcp::Owns(handle)) return Tcp::GetState(handle, dcb);
   return Check(::GetCommState(handle, &dcb));
 }
 
 bool Purge(Handle handle, uint32_t flags) {
+  if (Tcp::Owns(handle)) return Tcp::Purge(handle, flags);
   return Check(::PurgeComm(handle, flags));
 }
 
 bool ReadBytes(Handle handle, void* buffer, uint32_t count, uint32_t& read) {
+  if (Tcp::Owns(handle)) return Tcp::ReadBytes(handle, buffer, count, read);
   DWORD n = 0;
   const bool ok = Check(::ReadFile(handle, buffer, count, &n, nullptr));
   read = n;
@@ -105,6 +114,7 @@ bool ReadBytes(Handle handle, void* buffer, uint32_t count, uint32_t& read) {
 }
 
 bool WriteBytes(Handle handle, const void* buffer, uint32_t count, uint32_t& written) {
+  if (Tcp::Owns(handle)) return Tcp::WriteBytes(handle, buffer, count, written);
   DWORD n = 0;
   const bool ok = Check(::WriteFile(handle, buffer, count, &n, nullptr));
   written = n;
@@ -112,6 +122,7 @@ bool WriteBytes(Handle handle, const void* buffer, uint32_t count, uint32_t& wri
 }
 
 bool ClosePort(Handle handle) {
+  if (Tcp::Owns(handle)) return Tcp::Close(handle);
   return ::CloseHandle(handle) != 0 || Fail(Fault::Other);
 }
 
