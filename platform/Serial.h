@@ -141,6 +141,10 @@ bool ClosePort(Handle handle);       // CloseHandle
 // pseudo-terminal (flush where the write begins). Chosen at the open by the kind of device;
 // tests set it to run the real line's purge on a pseudo-terminal.
 bool UseLinePurge(Handle handle, bool line);
+// Whether RTS toggle (the RS-485 transceiver's direction) goes to the kernel's RS-485 mode, as
+// on a real line, or is only remembered, as on a pseudo-terminal, which has no RTS. Chosen at
+// the open by the kind of device; tests set it to see the kernel's answer on a pseudo-terminal.
+bool UseKernelRs485(Handle handle, bool kernel);
 #endif
 
 }  // namespace Serial

@@ -15,7 +15,10 @@
 //   RS-485 adapter's echo of the request and the tail of a late answer are gone with it;
 // - a line that has gone (the far end of a pseudo-terminal closed, a USB adapter pulled) reads
 //   0 with a hang-up and fails writes with EIO: reads and writes then fail at once with
-//   Fault::DeviceRemoved, never taken for a unit that does not answer.
+//   Fault::DeviceRemoved, never taken for a unit that does not answer;
+// - RTS toggle, which on Windows drives an RS-485 transceiver's direction, is the kernel's
+//   RS-485 mode on a real line (a driver without it refuses the setting); a pseudo-terminal
+//   has no RTS and only remembers it, as it does the other handshake fields.
 // A tcp:// name is a socket instead, handed to SerialTcp.cpp by every call.
 
 #include <fcntl.h>
@@ -49,6 +52,9 @@ struct PortState {
   bool Pseudo = false;         // a pseudo-terminal
   bool LinePurge = false;      // purge as a real line does: drain, wait out the wire, flush
   bool PurgedAtWrite = false;  // the input was flushed when the last write began
+  bool KernelRs485 = false;    // RTS toggle goes to the kernel's RS-485 mode
+  bool Rs485 = false;          // the kernel's RS-485 mode is on
+  bool Rs485Ours = false;      // ... because we turned it on, so leaving toggle turns it off
   // The last write, for the real line's purge.
   Clock::time_point WriteStart{}, WriteDeadline{};
   uint32_t WriteCount = 0;
@@ -134,12 +140,12 @@ bool SetModemLine(int fd, int line, bool on) {
   return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0;
 }
 
-Dcb InitialDcb(int fd) {
+Dcb InitialDcb(int fd, bool rs485) {
   Dcb dcb{};
   dcb.DCBlength = sizeof(Dcb);
   dcb.fBinary = 1;
   dcb.fDtrControl = DtrControlEnable;
-  dcb.fRtsControl = RtsControlEnable;
+  dcb.fRtsControl = rs485 ? RtsControlToggle : RtsControlEnable;
   dcb.XonChar = 0x11;
   dcb.XoffChar = 0x13;
   Posix::LineSettings line;
@@ -153,11 +159,21 @@ Dcb InitialDcb(int fd) {
 }
 
 // Without modem lines (a pseudo-terminal) the handshake fields are only remembered. With
-// them, what Linux cannot do is refused: DTR and DSR handshaking, RTS toggling.
+// them, what Linux cannot do is refused: DTR and DSR handshaking. RTS toggle is the kernel's
+// RS-485 mode's business.
 bool ValidHandshake(const Dcb& dcb, bool modemLines) {
   if (!modemLines) return true;
-  return dcb.fDtrControl != DtrControlHandshake && dcb.fRtsControl != RtsControlToggle &&
-         !dcb.fOutxDsrFlow && !dcb.fDsrSensitivity;
+  return dcb.fDtrControl != DtrControlHandshake && !dcb.fOutxDsrFlow && !dcb.fDsrSensitivity;
+}
+
+// Turns the kernel's RS-485 mode on for RTS toggle, and off again when toggle is left, if it
+// was we who turned it on: a mode the system set up for its transceiver stays.
+bool SetRs485(int fd, const Dcb& dcb, PortState& state) {
+  const bool toggle = dcb.fRtsControl == RtsControlToggle;
+  if (!state.KernelRs485 || toggle == state.Rs485 || (!toggle && !state.Rs485Ours)) return true;
+  if (!Posix::ApplyRs485(fd, toggle)) return false;
+  state.Rs485 = state.Rs485Ours = toggle;
+  return true;
 }
 
 // How long `count` characters take on the wire with the handle's framing: a start bit, the
@@ -216,8 +232,9 @@ Handle OpenPort(const char* name, uint32_t connectTimeoutMs) {
   PortState state;
   state.ModemLines = HasModemLines(fd);
   state.Pseudo = IsPseudoTerminal(fd);
-  state.LinePurge = !state.Pseudo;
-  state.State = InitialDcb(fd);
+  state.LinePurge = state.KernelRs485 = !state.Pseudo;
+  state.Rs485 = state.KernelRs485 && Posix::Rs485On(fd);
+  state.State = InitialDcb(fd, state.Rs485);
   Registry& r = Ports();
   std::lock_guard<std::mutex> lock(r.Mutex);
   r.Ports[fd] = state;
@@ -260,6 +277,8 @@ bool SetState(Handle handle, const Dcb& dcb) {
   if (!Lookup(handle, state)) return false;
   const int fd = Fd(handle);
   if (!ValidFraming(dcb) || !ValidHandshake(dcb, state.ModemLines)) return Fail(Fault::Other);
+  const PortState before = state;
+  if (!SetRs485(fd, dcb, state)) return Fail(Fault::Other);
 
   Posix::LineSettings line;
   line.Baud = dcb.BaudRate;
@@ -272,18 +291,27 @@ bool SetState(Handle handle, const Dcb& dcb) {
   line.XonXoffIn = dcb.fInX;
   line.XonChar = dcb.XonChar;
   line.XoffChar = dcb.XoffChar;
-  if (!Posix::ApplyLine(fd, line)) return Fail(IoFault(errno));
+  if (!Posix::ApplyLine(fd, line)) {
+    const int saved = errno;
+    if (state.Rs485 != before.Rs485) Posix::ApplyRs485(fd, before.Rs485);
+    errno = saved;
+    return Fail(IoFault(errno));
+  }
 
   if (state.ModemLines) {
     if (dcb.fDtrControl != DtrControlHandshake)
       SetModemLine(fd, TIOCM_DTR, dcb.fDtrControl == DtrControlEnable);
-    if (dcb.fRtsControl == RtsControlEnable || dcb.fRtsControl == RtsControlDisable)
+    // In RS-485 mode the driver moves RTS itself.
+    if (!state.Rs485 &&
+        (dcb.fRtsControl == RtsControlEnable || dcb.fRtsControl == RtsControlDisable))
       SetModemLine(fd, TIOCM_RTS, dcb.fRtsControl == RtsControlEnable);
   }
 
-  return WithPort(handle, [&dcb](PortState& s) {
+  return WithPort(handle, [&dcb, &state](PortState& s) {
     s.State = dcb;
     s.State.DCBlength = sizeof(Dcb);
+    s.Rs485 = state.Rs485;
+    s.Rs485Ours = state.Rs485Ours;
   });
 }
 
@@ -294,6 +322,7 @@ bool GetState(Handle handle, Dcb& dcb) {
   Posix::LineSettings line;
   if (!Posix::ReadLine(Fd(handle), line)) return Fail(IoFault(errno));
   dcb = state.State;
+  if (state.Rs485) dcb.fRtsControl = RtsControlToggle;
   dcb.BaudRate = line.Baud;
   if (!state.Pseudo) {
     dcb.ByteSize = line.ByteSize;
@@ -403,6 +432,10 @@ bool WriteBytes(Handle handle, const void* buffer, uint32_t count, uint32_t& wri
 
 bool UseLinePurge(Handle handle, bool line) {
   return WithPort(handle, [line](PortState& s) { s.LinePurge = line; });
+}
+
+bool UseKernelRs485(Handle handle, bool kernel) {
+  return WithPort(handle, [kernel](PortState& s) { s.KernelRs485 = kernel; });
 }
 
 }  // namespace Serial

@@ -1,7 +1,9 @@
 // Lines that go and come back under the same name, on a real pseudo-terminal and over TCP to the
-// simulator's device server on the loopback; names that reach no server; lir-sim --tcp itself.
+// simulator's device server on the loopback; names that reach no server; lir-sim --tcp itself;
+// the RS-485 direction of a real line.
 
 #include <gtest/gtest.h>
+#include <linux/serial.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -15,6 +17,7 @@
 #include <thread>
 
 #include "device/LIR.h"
+#include "platform/SerialPosixLine.h"
 #include "sim/DeviceServer.h"
 #include "sim/Options.h"
 #include "sim/Simulator.h"
@@ -295,6 +298,45 @@ TEST(LirSimTcp, ServesTheLineAndIsFoundAgainAfterARestart) {
   p.Close();
   EXPECT_TRUE(Ended(pid));
   rmdir(dir.c_str());
+}
+
+// RTS toggle on Linux is the kernel's RS-485 mode: RTS on while sending, off after, no delays;
+// what the driver reads back must be that. A pseudo-terminal's driver has no RS-485 (ENOTTY):
+// the setting is refused as a whole and the handle keeps what it had.
+TEST(Rs485, TheRequestTheReadBackAndAPseudoTerminalsRefusal) {
+  using Serial::Posix::Rs485;
+  const Rs485 on = Serial::Posix::Rs485Request(true), off = Serial::Posix::Rs485Request(false);
+  EXPECT_EQ(on.Flags, uint32_t{SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND});
+  EXPECT_EQ(std::vector<uint32_t>({on.DelayRtsBeforeSend, on.DelayRtsAfterSend, off.Flags}),
+            std::vector<uint32_t>({0, 0, 0}));
+  const std::pair<uint32_t, bool> readBacks[] = {
+      {SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND, true},
+      {SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RX_DURING_TX, true},
+      {SER_RS485_ENABLED | SER_RS485_RTS_AFTER_SEND, false},  // the level the other way round
+      {SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RTS_AFTER_SEND, false},
+      {SER_RS485_RTS_ON_SEND, false}};
+  for (const auto& [flags, kept] : readBacks)
+    EXPECT_EQ(Serial::Posix::Rs485Kept(on, {flags, 0, 0}), kept) << std::hex << flags;
+  EXPECT_TRUE(Serial::Posix::Rs485Kept(off, {SER_RS485_RTS_ON_SEND, 0, 0}));
+  EXPECT_FALSE(Serial::Posix::Rs485Kept(off, {SER_RS485_ENABLED, 0, 0}));
+
+  Sim::Simulator sim({}, {{kUnit, LIR::Model8M}});
+  ASSERT_TRUE(sim.Start());
+  TPort port;
+  port.PortName = sim.TerminalPath();
+  ASSERT_TRUE(port.Open());
+  Serial::Dcb before{}, toggle{}, after{};
+  ASSERT_TRUE(Serial::GetState(port.Handle, before));
+  toggle = before;
+  toggle.fRtsControl = Serial::RtsControlToggle;
+  toggle.BaudRate = 19200;
+  EXPECT_TRUE(Serial::SetState(port.Handle, toggle));  // no RTS to drive: only remembered
+  ASSERT_TRUE(Serial::SetState(port.Handle, before) && Serial::UseKernelRs485(port.Handle, true));
+  EXPECT_FALSE(Serial::SetState(port.Handle, toggle));
+  EXPECT_EQ(errno, ENOTTY);
+  ASSERT_TRUE(Serial::GetState(port.Handle, after));
+  EXPECT_EQ(std::vector<uint32_t>({after.BaudRate, after.fRtsControl}),
+            std::vector<uint32_t>({before.BaudRate, before.fRtsControl}));
 }
 
 }  // namespace
