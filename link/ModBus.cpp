@@ -51,7 +51,8 @@ bool IsException(const uint8_t* answer, uint8_t address, uint8_t function) {
 }
 
 bool SendFrame(const uint8_t* bytes, uint16_t length) {
-  if (Port->Write(bytes, length) != length) return Fail(Error::WriteFailed);
+  if (Port->Write(bytes, length) != length)
+    return Fail(Port->Lost() ? Error::PortLost : Error::WriteFailed);
   if (gSink) gSink(bytes, length, Sent);
   return true;
 }
@@ -64,6 +65,7 @@ bool ReceiveFrame(uint8_t* buffer, uint16_t length, uint8_t address, uint8_t fun
     if (gSink) gSink(buffer, length, Received);
     return true;
   }
+  if (Port->Lost()) return Fail(Error::PortLost);
   if (n <= 0) return Fail(Error::NoAnswer);
   // An exception answer is shorter than every answer the master waits for.
   if (n == kExceptionLength && IsException(buffer, address, function) && CrcMatches(buffer, 3))
@@ -82,6 +84,7 @@ bool Exchange(Frame& frame, uint16_t requestLength, uint16_t answerLength) {
   std::copy_n(frame.begin() + 2, request.size(), request.begin());
   const uint8_t byteCount = static_cast<uint8_t>(answerLength - 5);
 
+  if (Port->Lost() && !Port->Reconnect()) return Fail(Error::PortLost);
   if (!SendFrame(frame.data(), requestLength)) return false;
   if (!ReceiveFrame(frame.data(), answerLength, address, function)) return false;
   if (!CrcMatches(frame.data(), answerLength - 2)) return Fail(Error::BadCrc);

@@ -41,6 +41,7 @@ enum class Error : uint8_t {
   Exception,     // the unit answered with an exception (LastException gives its code)
   WrongAddress,  // an answer from another address
   WrongAnswer,   // an answer of another function, length or echo: not for this request
+  PortLost,      // the line has gone (Port->Lost(), Port->LastFault() says how), or is not back
 };
 Error LastError();
 uint8_t LastException();  // the exception code when LastError() is Exception, else 0

@@ -210,7 +210,7 @@ TEST_F(Wire, NoAnswerShortAnswersAndTheFarEndGone) {
   start = Clock::now();
   EXPECT_FALSE(Call(3) || ModBus::Port->Read(buffer, 8));
   EXPECT_LT(Since(start), 150);
-  EXPECT_EQ(ModBus::LastError(), ModBus::Error::WriteFailed);
+  EXPECT_EQ(ModBus::LastError(), ModBus::Error::PortLost);
   EXPECT_EQ(traffic_.size(), shown);  // a write cut short is not shown
 }
 
