@@ -15,6 +15,7 @@ class TrafficTest : public QObject {
   const Frame kRequest{0x01, 0x04, 0x00, 0x32, 0x00, 0x01, 0x90, 0x05};
   const Frame kAnswer{0x01, 0x04, 0x02, 0x00, 0x07, 0xF8, 0xF2};
   TTrafficForm* form_ = nullptr;
+  Gui::Line line_{Sim::LineSetup{}, {Gui::Unit(1, 6)}};
 
   void Add(const Frame& bytes, uint8_t way) { form_->AddBytes(bytes.data(), bytes.size(), way); }
 
@@ -68,6 +69,8 @@ class TrafficTest : public QObject {
   }
 
  private slots:
+  void initTestCase() { QVERIFY(ModBus::Port->Open()); }
+
   void init() {
     TrafficForm = form_ = new TTrafficForm();
     form_->show();
@@ -122,6 +125,16 @@ class TrafficTest : public QObject {
     Add({1, 2, 3}, ModBus::Sent);
     QCOMPARE(Row(0, 5), u"..sss"_s);
     QCOMPARE(form_->CellTexts(), (QStringList{" 03", " 02", " 01"}));
+  }
+
+  // A newer monitor has taken the master's frames: freeing the older one leaves them to it.
+  void aNewerMonitorKeepsTheFrames() {
+    auto* newer = new TTrafficForm();
+    delete form_;
+    TrafficForm = form_ = newer;
+    ModBus::RegisterArray regs{};
+    QVERIFY(ModBus::ReadInputRegisters(1, 4, 1, regs));
+    QCOMPARE(newer->LastIndex, 14);  // the request and its answer
   }
 };
 
