@@ -1,6 +1,7 @@
 // The main window on a simulated line, seen as the user sees it; its pictures and the progress
 // dialog of its scan.
 
+#include <QSignalSpy>
 #include <QToolButton>
 #include <QWindow>
 
@@ -353,13 +354,48 @@ class MainTest : public QObject {
     QVERIFY(!TrafficForm->isEnabled());
     TrafficForm->setEnabled(true);
 
-    for (const QString& way : QStringList{"Отмена", "Esc", "close box"}) {
+    for (const QString& way : QStringList{"Отмена", "Enter", "Esc", "close box"}) {
       progress.StartProgress();
       QVERIFY(QTest::qWaitForWindowExposed(&progress));
       if (way == "Отмена") QTest::mouseClick(progress.btnCancel, Qt::LeftButton);
+      if (way == "Enter") QTest::keyClick(progress.btnCancel, Qt::Key_Return);  // it has the focus
       if (way == "Esc") QTest::keyClick(&progress, Qt::Key_Escape);
       if (way == "close box") progress.windowHandle()->close();
       QVERIFY2(!progress.Running && !progress.isVisible() && Flags() == "1111111", qPrintable(way));
+    }
+  }
+
+  // Enter presses the focused button, as on Windows, and the dialog's OK from anywhere else.
+  // Last: OK and Refresh work on the units and the port.
+  void enterPressesTheFocusedButton() {
+    const QStringList dialogs{
+        "SetChannelsParamForm btnOk cbChannelNumber btnRefresh btnCancel btnApply",
+        "SettingsForm btnOK cbPusk btnRefresh btnCancel btnApply",
+        "ClockForm btnOK DTDate btnRefresh btnCancel btnApply",
+        "PasswordForm btnOk edPassword btnCancel",
+        "JournalForm btnOk Journal btnRefresh btnClear",
+        "PortConfigForm btnOk cbSpeed btnCancel",
+        "PortSelectForm btnOk PortNamer btnCancel"};
+    for (const QString& line : dialogs) {
+      const QStringList names = line.split(' ');
+      QWidget* dialog = nullptr;
+      for (QWidget* w : QApplication::topLevelWidgets())
+        dialog = w->objectName() == names[0] ? w : dialog;
+      auto* ok = dialog->findChild<QPushButton*>(names[1]);
+      for (const QString& name : names.mid(2)) {
+        dialog->show();
+        dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        auto* focus = dialog->findChild<QWidget*>(name);
+        focus->setEnabled(true);
+        focus->setFocus();
+        QSignalSpy pressed(qobject_cast<QPushButton*>(focus) ? focus : ok, SIGNAL(clicked()));
+        QSignalSpy okPressed(ok, SIGNAL(clicked()));
+        QTest::keyClick(focus, Qt::Key_Return);
+        QVERIFY2(pressed.count() == 1 && okPressed.count() == int(focus == ok || name == names[2]),
+                 qPrintable(line + ": " + name));
+        dialog->hide();
+      }
     }
   }
 };

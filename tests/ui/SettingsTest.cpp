@@ -110,6 +110,19 @@ class SettingsTest : public QObject {
     QCOMPARE(Seen(), (QStringList{"4 4/1", "3 0/12"}));  // OK unchanged: the launcher's re-read
   }
 
+  void enterOnTheFocusAfterNoAnswerWritesNothing() {
+    Open(Node(2), [&](TSettingsForm* f) {
+      f->seAddress->setValue(30);
+      Sim().InjectFault(Sim::FaultKind::Silent, 0, 1);
+      f->btnApply->click();
+      QTest::keyClick(f->focusWidget(), Qt::Key_Return);  // the user gives up
+      QVERIFY(!f->isVisible());
+    });
+    QCOMPARE(Seen(), Reads() + QStringList({"4 50/1", "4 4/1", "3 0/24",
+                                            "E Внимание!: Ошибка при передаче параметров "
+                                            "устройству [2]"}));
+  }
+
   void accessAndAddress() {
     QTreeWidgetItem *port = MainForm->Net->topLevelItem(0), *node = Node(4);
     const auto marks = [&] { return node->text(0) + MainForm->DeviceProp->title(); };
