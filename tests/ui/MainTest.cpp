@@ -140,6 +140,9 @@ class MainTest : public QObject {
     params[0] = {900, 7, 1, 1, 1, 1, 0, 1, 1, 5};
     LIR::WriteChannelsParam(k8M, 4, 1, params);  // channel 5
     TrafficForm->miClearClick();
+    const QPoint at = MainForm->Net->visualItemRect(Node(k8M)).center();
+    QTest::mouseDClick(MainForm->Net->viewport(), Qt::RightButton, {}, at);  // not an activation
+    QCOMPARE(Panel() + opened_.join(' '), kNoDevice);
     Activate(k8M);
     // The traffic window, newest first: the parameters' answer (53 bytes), then its request.
     const QStringList cells = TrafficForm->CellTexts();
@@ -188,6 +191,10 @@ class MainTest : public QObject {
     QCOMPARE(edit->text() + "|" + edit->toolTip() + "|" + edit->statusTip(),
              u"&Изменить параметры канала 3|Изменить параметры канала 3|"
              "Изменение параметрв одного из каналов выбранного устройства"_s);
+    QTableWidget* table = MainForm->Channels;
+    QTest::mouseDClick(table->viewport(), Qt::RightButton, {},
+                       table->visualItemRect(table->item(2, 0)).center());
+    QCOMPARE(opened_, QStringList{});  // the editor opens on a left double-click only
     const uint32_t before = Sim().RequestCount(k12M);
     QTest::keyClick(MainForm->Channels, Qt::Key_Space);
     QCOMPARE(Sim().RequestCount(k12M), before + 2);  // the state, then all parameters

@@ -555,11 +555,13 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     LayOutDeviceProp();
     return false;
   }
-  if (watched == Net->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+  const bool leftDoubleClick = event->type() == QEvent::MouseButtonDblClick &&
+                               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+  if (watched == Net->viewport() && leftDoubleClick) {
     actSelectDeviceExecute();  // the press before it has selected the node
     return true;
   }
-  if (watched == Channels->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+  if (watched == Channels->viewport() && leftDoubleClick) {
     actSetChannelsParamExecute();  // any double-click in the list, on a row or below them
     return true;
   }
