@@ -242,6 +242,46 @@ class MainTest : public QObject {
     QCOMPARE(Sim().CommandCount(k8M, LIR::CodeKvitir), 0u);
   }
 
+  // A held button the user can no longer release is let go: no command goes on unseen, and
+  // being let go is no release (Сброс does not re-read the table).
+  void heldButtonLetGoWhenItCannotBeReleased() {
+    Activate(k8M);
+    MainForm->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(MainForm));
+    QPushButton* sbros = MainForm->btnSbros;
+    for (const QString way :
+         {"password lapsed", "focus moved", "window left", "hidden", "disabled"}) {
+      const bool key = way == "password lapsed" || way == "focus moved";
+      (key ? static_cast<QWidget*>(sbros) : MainForm->Channels)->setFocus();
+      if (key) QTest::keyPress(sbros, Qt::Key_Space);
+      if (!key) QTest::mousePress(sbros, Qt::LeftButton);
+      QVERIFY(Main::SbrosHeld);
+      Gui::Pump(20);
+      TProgressForm progress;
+      if (way == "password lapsed") {
+        QVERIFY(Sim().SetAccess(k8M, false));
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ", true);
+        QApplication::sendEvent(sbros, &repeat);  // refused, and the box takes the key-up
+        QVERIFY(Sim().SetAccess(k8M, true));
+      }
+      if (way == "focus moved") MainForm->Channels->setFocus();
+      if (way == "window left") TrafficForm->Toggle();
+      if (way == "hidden") MainForm->DisableLIRControls();  // as a scan does
+      if (way == "disabled") progress.StartProgress();
+      QVERIFY2(Gui::WaitFor([] { return !Main::SbrosHeld; }, 2000), qPrintable(way));
+      const uint32_t sent = Sim().RequestCount(k8M);
+      Gui::Pump(50);
+      QVERIFY2(Sim().RequestCount(k8M) == sent, qPrintable(way));
+      if (!key) QTest::mouseRelease(sbros, Qt::LeftButton);
+      progress.StopProgress();
+      if (TrafficForm->isVisible()) TrafficForm->Toggle();
+      MainForm->EnableLIRControls();
+      MainForm->activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(MainForm));
+    }
+    boxes_.TakeTexts();
+  }
+
   void refusedPressAndTheResetReread() {
     Activate(kLocked);
     const uint32_t before = Sim().RequestCount(kLocked);

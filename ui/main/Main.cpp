@@ -488,11 +488,13 @@ bool TMainForm::PanelMouseDown(PanelButton& panel, Qt::MouseButton button) {
       StartTimerIfHeld();
       return true;
     case LIR::AccessDenied:
+      *panel.Held = false;  // the box takes the release
       Platform::MessageBox("Невозможно обратится к устройству с адресом " +
                                Main::Bracketed(SelectedAddress) + ".\nНеобходимо ввести пароль.",
                            "Отказано в доступе.", Platform::MbOk | Platform::MbIconHand);
       return false;
     case LIR::AccessNoAnswer:
+      *panel.Held = false;
       DeviceError("Ошибка при обращении к  устройству");
       return false;
     default:
@@ -547,6 +549,16 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         if (key->key() == Qt::Key_Space && !key->isAutoRepeat()) PanelMouseUp(*panel);
         return false;
       }
+      // The release would go elsewhere, or nowhere: let go, which is no release (Сброс does
+      // not re-read).
+      case QEvent::FocusOut:
+      case QEvent::WindowDeactivate:
+      case QEvent::Hide:
+        *panel->Held = false;
+        return false;
+      case QEvent::EnabledChange:
+        if (!panel->Button->isEnabled()) *panel->Held = false;
+        return false;
       default:
         return false;
     }
