@@ -93,12 +93,13 @@ void TJournalForm::Init(uint8_t address) {
     return;
   }
   // Outside the ring the reading order would ask for records the unit does not have.
+  // Clearing is what sets such counters right, so Clear stays.
   if (latest > kRingSize || count > kRingSize) {
     Platform::MessageBox("Устройство " + Main::Bracketed(address) +
                              " передало неверные сведения о журнале: последняя запись " +
                              std::to_string(latest) + ", записей " + std::to_string(count) + ".",
                          "Внимание!", Platform::MbOk | Platform::MbIconHand);
-    btnClear->setEnabled(false);
+    btnClear->setEnabled(count > 0);
     return;
   }
   if (count == 0) {
@@ -154,6 +155,10 @@ void TJournalForm::btnRefreshClick() {
 }
 
 void TJournalForm::btnClearClick() {
+  // Asked before anything reaches the unit: its journal cannot be had back.
+  if (Platform::MessageBox("Очистить журнал?", "Подтвердите",
+                           Platform::MbYesNo | Platform::MbIconQuestion) != Platform::IdYes)
+    return;
   switch (LIR::CheckAccess(Address)) {
     case LIR::AccessNoAnswer:
       AccessError();
@@ -167,11 +172,11 @@ void TJournalForm::btnClearClick() {
     default:
       break;
   }
-  // The unit is told at once; the question decides only what becomes of the list shown.
-  if (!LIR::ClearJournal(Address)) AccessError();
-  if (Platform::MessageBox("Очистить журнал?", "Подтвердите",
-                           Platform::MbYesNo | Platform::MbIconQuestion) != Platform::IdYes)
+  // Unanswered, the unit's journal is not known to be gone: the list stays.
+  if (!LIR::ClearJournal(Address)) {
+    AccessError();
     return;
+  }
   Journal->setRowCount(0);
   Journal->repaint();
   btnClear->setEnabled(false);
