@@ -110,7 +110,8 @@ void TSettingsForm::Init(uint8_t address, uint8_t model) {
   // A stored value other than 0 and 1 leaves the out-value alone: such a type is shown as
   // none rather than as one of the two.
   uint8_t type = 0xFF;
-  if (LIR::ReadCommonReleType(address, type)) {
+  ReleRead = LIR::ReadCommonReleType(address, type);
+  if (ReleRead) {
     cbCommonRele->setCurrentIndex(type <= 1 ? type : -1);
   } else {
     cbCommonRele->setCurrentIndex(-1);
@@ -178,7 +179,10 @@ bool TSettingsForm::Apply() {
   uint8_t newAddress = 0;
   if (!AddressField(newAddress)) return false;
   std::array<uint16_t, 3> words{};
-  if (!BuildWords(words)) {
+  // A blank relay list after a good read keeps the unit's own type; after a failed one
+  // there is nothing to keep.
+  const bool rele = cbCommonRele->currentIndex() >= 0;
+  if (!BuildWords(words) || (!rele && !ReleRead)) {
     Warning("Настройки устройства " + Main::Bracketed(address) +
             " не прочитаны.\nНажмите \"Обновить\".");
     return false;
@@ -204,7 +208,7 @@ bool TSettingsForm::Apply() {
   ModBus::RegisterArray regs{};
   std::copy(words.begin(), words.end(), regs.begin());
   bool error = !LIR::WriteSettings(address, regs);
-  if (!LIR::WriteCommonReleType(address, cbCommonRele->currentIndex() == 1)) error = true;
+  if (rele && !LIR::WriteCommonReleType(address, cbCommonRele->currentIndex() == 1)) error = true;
 
   if (newAddress != address) {
     // Only a probe: whoever answers at the new address, the unit must not move there.
