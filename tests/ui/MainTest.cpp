@@ -413,7 +413,7 @@ class MainTest : public QObject {
   }
 
   // Enter presses the focused button, as on Windows, and the dialog's OK from anywhere else.
-  // Last: OK and Refresh work on the units and the port.
+  // Late: OK and Refresh work on the units and the port.
   void enterPressesTheFocusedButton() {
     const QStringList dialogs{
         "SetChannelsParamForm btnOk cbChannelNumber btnRefresh btnCancel btnApply",
@@ -444,6 +444,38 @@ class MainTest : public QObject {
         dialog->hide();
       }
     }
+  }
+
+  // The window closed by its close box during a scan: the scan stops at its next step, and
+  // the program's event loop ends. First driven as the other tests drive the forms, then
+  // from the program's loop. Last: the program ends here.
+  void closingDuringAScanEndsTheProgram() {
+    uint32_t requestsAtClose = 0;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&] {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* progress = qobject_cast<TProgressForm*>(w); progress && progress->isVisible()) {
+          if (!requestsAtClose && progress->Label1->text().endsWith(" 3")) {
+            requestsAtClose = Sim().TotalRequests();
+            MainForm->windowHandle()->close();
+          }
+          if (watch.interval() == 1000) progress->close();  // ran on: stop it for the next
+        }
+    });
+    watch.start(5);
+    QTimer::singleShot(3000, this, [&] { watch.setInterval(1000); });
+    MainForm->actNetScan->trigger();
+    QVERIFY(requestsAtClose > 0 && !MainForm->isVisible());
+    QCOMPARE(Sim().TotalRequests(), requestsAtClose);
+
+    MainForm->show();
+    requestsAtClose = 0;
+    watch.setInterval(5);
+    QTimer::singleShot(0, MainForm->actNetScan, &QAction::trigger);
+    QTimer::singleShot(3000, this, [&] { watch.setInterval(1000); });
+    QTimer::singleShot(4000, qApp, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QApplication::exec(), 0);
+    QCOMPARE(Sim().TotalRequests(), requestsAtClose);
   }
 };
 

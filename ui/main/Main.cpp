@@ -611,7 +611,10 @@ void TMainForm::LayOutDeviceProp() {
 
 void TMainForm::closeEvent(QCloseEvent* event) {
   event->accept();
-  // Closing the main window ends the program, whatever other window is open.
+  // A scan or a journal reading under way stops at its next step, sending nothing more;
+  // then closing the main window ends the program, whatever other window is open.
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (auto* progress = qobject_cast<TProgressForm*>(window)) progress->btnCancelClick();
   QCoreApplication::quit();
 }
 
