@@ -348,6 +348,7 @@ void TMainForm::actPortSelectExecute() {
 
 void TMainForm::actNetScanExecute() {
   StatusBar->showMessage(QStringLiteral("Пожалуйста, подождите..."));
+  Scanning = true;
   DisableLIRControls();
   for (QAction* a : {actNetScan, actPortSelect, actPortConfig})
     a->setEnabled(false);
@@ -378,6 +379,7 @@ void TMainForm::actNetScanExecute() {
   delete progress;
   for (QAction* a : {actNetScan, actPortSelect, actPortConfig})
     a->setEnabled(true);
+  Scanning = false;
   StatusBar->showMessage(QStringLiteral("Список доступных устройств."));
 }
 
@@ -527,6 +529,13 @@ void TMainForm::TimerTimer() {
     panel.Command(static_cast<uint8_t>(SelectedAddress));
   }
   if (!any) Timer->stop();
+}
+
+bool TMainForm::event(QEvent* event) {
+  // The hints of what the pointer passes over while the scan pumps messages (the menu
+  // just left, the tool bar) must not take the place of the scan's own text.
+  if (event->type() == QEvent::StatusTip && Scanning) return true;
+  return QMainWindow::event(event);
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
