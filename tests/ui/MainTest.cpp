@@ -75,6 +75,28 @@ class MainTest : public QObject {
     return texts + "none";
   }
 
+  // The menu items that do not show their action as it is now: text, icon, tips, enabled,
+  // visible.
+  static QStringList Unmirrored() {
+    QStringList differing;
+    for (const QString pair :
+         {"miExit actExit", "miPortSelect actPortSelect", "miPortConfig actPortConfig",
+          "miNetCall actNetScan", "miSettings actSettings", "miClock actClock",
+          "miJournal actJournal", "miGetChannelsParam actGetChannelsParam",
+          "N2 actSetChannelsParam", "miPassword actPassword", "N1 actHelp",
+          "pmiGetChannelsParam actGetChannelsParam", "pmiSetChannelsParam actSetChannelsParam"}) {
+      QAction* item = MainForm->findChild<QAction*>(pair.section(' ', 0, 0));
+      QAction* action = MainForm->findChild<QAction*>(pair.section(' ', 1));
+      const auto shown = [](QAction* a) {
+        return QStringList{
+            a->text(),      QString::number(a->icon().cacheKey()), a->toolTip(),
+            a->statusTip(), QString::number(a->isEnabled()),       QString::number(a->isVisible())};
+      };
+      if (!item || item == action || shown(item) != shown(action)) differing << pair;
+    }
+    return differing;
+  }
+
   // The middle of a lamp: 0 the left (green) one, 1 the right (red) one.
   static QColor Lamp(int index, int lamp) {
     return Images::Pixmap(index).toImage().pixelColor(3 + 8 * lamp, 7);
@@ -99,6 +121,19 @@ class MainTest : public QObject {
     QCOMPARE(Panel(), kNoDevice);
     QCOMPARE(MainForm->actNetScan->toolTip() + "|" + MainForm->actNetScan->statusTip(),
              u"Сканировать сеть|Определение переченя подключенных сетевых устройств"_s);
+    // Each menu's items by name, the File menu's leading separator drawn.
+    for (const QString line :
+         {"miFile Separator1 miExit", "miOtions miPortSelect miPortConfig", "miNet miNetCall",
+          "miDeviceStatus miSettings miClock miJournal miGetChannelsParam N2 miPassword",
+          "miHelp N1 N3 N4", "LIRPopupMenu pmiGetChannelsParam pmiSetChannelsParam"}) {
+      auto* menu = MainForm->findChild<QMenu*>(line.section(' ', 0, 0));
+      QStringList names{menu->objectName()};
+      for (QAction* item : menu->actions())
+        names << item->objectName();
+      QCOMPARE(names.join(' '), line);
+    }
+    QVERIFY(!MainForm->miFile->actionGeometry(MainForm->miFile->actions().value(0)).isEmpty());
+    QCOMPARE(Unmirrored(), QStringList{});
   }
 
   void scanListsTheUnitsAndCancels() {
@@ -109,7 +144,7 @@ class MainTest : public QObject {
       for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* progress = qobject_cast<TProgressForm*>(w); progress && progress->isVisible()) {
           if (during.isEmpty()) QTest::mouseMove(MainForm->btnNetScan);  // the pointer goes on
-          during << Flags() + " " + MainForm->StatusBar->currentMessage();
+          during << Flags() + " " + MainForm->StatusBar->currentMessage() + Unmirrored().join(' ');
           // Every unit of the line has been found by address 7.
           if (progress->Label1->text().endsWith(" 7")) progress->btnCancel->click();
         }
@@ -201,6 +236,7 @@ class MainTest : public QObject {
     QCOMPARE(edit->text() + "|" + edit->toolTip() + "|" + edit->statusTip(),
              u"&Изменить параметры канала 3|Изменить параметры канала 3|"
              "Изменение параметрв одного из каналов выбранного устройства"_s);
+    QCOMPARE(Unmirrored(), QStringList{});  // N2 and the popup's item say so too
     QTableWidget* table = MainForm->Channels;
     QTest::mouseDClick(table->viewport(), Qt::RightButton, {},
                        table->visualItemRect(table->item(2, 0)).center());
@@ -208,6 +244,8 @@ class MainTest : public QObject {
     const uint32_t before = Sim().RequestCount(k12M);
     QTest::keyClick(MainForm->Channels, Qt::Key_Space);
     QCOMPARE(Sim().RequestCount(k12M), before + 2);  // the state, then all parameters
+    MainForm->findChild<QAction*>("pmiGetChannelsParam")->trigger();
+    QCOMPARE(Sim().RequestCount(k12M), before + 4);
     Activate(k8M);
     QCOMPARE(Main::SelectedChannel, 2);
   }
@@ -320,10 +358,9 @@ class MainTest : public QObject {
     QCOMPARE(Root()->childCount(), 0);
     QCOMPARE(Panel(), kNoDevice);
     QCOMPARE(Main::SelectedAddress, uint32_t{kLocked});  // the device in use survives
-    for (QAction* action :
-         {MainForm->actClock, MainForm->actSetChannelsParam, MainForm->actPassword,
-          MainForm->actJournal, MainForm->actSettings, MainForm->actPortConfig})
-      action->trigger();
+    for (const char* item :
+         {"miClock", "N2", "miPassword", "miJournal", "miSettings", "miPortConfig"})
+      MainForm->findChild<QAction*>(item)->trigger();
     QCOMPARE(opened_,
              (QStringList{"PortSelectForm", "ClockForm", "SetChannelsParamForm", "PasswordForm",
                           "JournalForm", "SettingsForm", "PortConfigForm"}));

@@ -108,6 +108,21 @@ QStringList ChannelTexts(const LIR::ChannelParam& p) {
           p.ReleNumber == 0 ? QStringLiteral("Нет") : QString::number(p.ReleNumber)};
 }
 
+// A menu item, an action of its own name, shows the action it stands for and triggers it.
+void ShowAction(QAction* item, QAction* action) {
+  const auto follow = [item, action] {
+    item->setText(action->text());
+    item->setIcon(action->icon());
+    item->setToolTip(action->toolTip());
+    item->setStatusTip(action->statusTip());
+    item->setEnabled(action->isEnabled());
+    item->setVisible(action->isVisible());
+  };
+  follow();
+  QObject::connect(action, &QAction::changed, item, follow);
+  QObject::connect(item, &QAction::triggered, action, &QAction::trigger);
+}
+
 }  // namespace
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
@@ -135,6 +150,22 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
                                             {actHelp, Images::HelpBook}};
   for (const auto& [action, image] : icons)
     action->setIcon(Images::Icon(image));
+  const std::pair<QAction*, QAction*> items[] = {{miExit, actExit},
+                                                 {miPortSelect, actPortSelect},
+                                                 {miPortConfig, actPortConfig},
+                                                 {miNetCall, actNetScan},
+                                                 {miSettings, actSettings},
+                                                 {miClock, actClock},
+                                                 {miJournal, actJournal},
+                                                 {miGetChannelsParam, actGetChannelsParam},
+                                                 {N2, actSetChannelsParam},
+                                                 {miPassword, actPassword},
+                                                 {N1, actHelp},
+                                                 {pmiGetChannelsParam, actGetChannelsParam},
+                                                 {pmiSetChannelsParam, actSetChannelsParam}};
+  for (const auto& [item, action] : items)
+    ShowAction(item, action);
+  miFile->setSeparatorsCollapsible(false);  // Separator1 leads the menu and is drawn
 
   // Toolbar: the buttons share the actions; the gaps are the design's dividers.
   ToolBar->setFixedHeight(30);
@@ -188,10 +219,10 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
             for (const QModelIndex& index : selected.indexes())
               if (index.column() == 0) ChannelsSelectItem(index.row());
           });
-  LIRPopupMenu = new QMenu(this);
+  LIRPopupMenu = new QMenu(this);  // a menu in the form's file would be its central widget
   LIRPopupMenu->setObjectName(QStringLiteral("LIRPopupMenu"));
-  LIRPopupMenu->addAction(actGetChannelsParam);
-  LIRPopupMenu->addAction(actSetChannelsParam);
+  LIRPopupMenu->addAction(pmiGetChannelsParam);
+  LIRPopupMenu->addAction(pmiSetChannelsParam);
   connect(Channels, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { LIRPopupMenu->popup(Channels->viewport()->mapToGlobal(at)); });
 
