@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QPixmap>
+#include <QWindow>
 #include <cstdlib>
 
 namespace Gui {
@@ -39,9 +40,13 @@ void Boxes::Poll() {
     return QTimer::singleShot(0, modal, [this, modal] {
       if (onDialog_) onDialog_(modal);
     });
-  Box seen{box->windowTitle(), box->text(), box->icon(), {}};
+  Box seen{box->windowTitle(), box->text(), box->icon(), {}, {}};
   for (QAbstractButton* b : box->buttons())
     seen.Buttons.append(box->standardButton(b));
+  const QWindow* over = box->windowHandle() ? box->windowHandle()->transientParent() : nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (over && w->windowHandle() == over) seen.Over = w->objectName();
+  if (box->parentWidget()) seen.Over = "child of " + box->parentWidget()->objectName();
   seen_.append(seen);
   QAbstractButton* button = answers_.isEmpty() ? nullptr : box->button(answers_.takeFirst());
   if (!button) button = box->button(QMessageBox::Ok);

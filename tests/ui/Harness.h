@@ -25,6 +25,7 @@ struct Box {
   QString Title, Text;
   QMessageBox::Icon Icon = QMessageBox::NoIcon;
   QList<QMessageBox::StandardButton> Buttons;
+  QString Over;  // the window it stands over (its transient parent); "child of X" for a Qt parent
 };
 
 // Records and answers every message box as it becomes the active modal widget: from the

@@ -102,14 +102,16 @@ class MainTest : public QObject {
     return Images::Pixmap(index).toImage().pixelColor(3 + 8 * lamp, 7);
   }
 
+  void Dialog(QWidget* dialog) {
+    opened_ << dialog->objectName();
+    if (dialog != PortSelectForm || !accept_) return qobject_cast<QDialog*>(dialog)->reject();
+    if (!typed_.isEmpty()) PortSelectForm->PortNamer->setEditText(typed_);
+    PortSelectForm->btnOk->click();
+  }
+
  private slots:
   void initTestCase() {
-    boxes_.OnDialog([this](QWidget* dialog) {
-      opened_ << dialog->objectName();
-      if (dialog != PortSelectForm || !accept_) return qobject_cast<QDialog*>(dialog)->reject();
-      if (!typed_.isEmpty()) PortSelectForm->PortNamer->setEditText(typed_);
-      PortSelectForm->btnOk->click();
-    });
+    boxes_.OnDialog([this](QWidget* dialog) { Dialog(dialog); });
     CreateForms();
   }
 
@@ -457,6 +459,26 @@ class MainTest : public QObject {
       if (way == "close box") progress.windowHandle()->close();
       QVERIFY2(!progress.Running && !progress.isVisible() && Flags() == "1111111", qPrintable(way));
     }
+  }
+
+  // A box stands over the window in use, the modal dialog or else the active window, so it
+  // cannot fall behind it; it has no Qt parent, which would pass on a disabling.
+  void boxesStandOverTheWindowInUse() {
+    MainForm->N4->trigger();  // the about box
+    Main::SelectedAddress = kLocked;
+    QDialog* clock = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      clock = w->objectName() == "ClockForm" ? qobject_cast<QDialog*>(w) : clock;
+    QVERIFY(Gui::RunDialog(boxes_, MainForm->actClock, clock, [clock] {
+      auto* apply = clock->findChild<QPushButton*>("btnApply");
+      apply->setEnabled(true);
+      apply->click();  // refused
+    }));
+    boxes_.OnDialog([this](QWidget* dialog) { Dialog(dialog); });
+    QStringList over;
+    for (const Gui::Box& box : boxes_.Take())
+      over << box.Title + " " + box.Over;
+    QCOMPARE(over, (QStringList{u"О программе MainForm"_s, u"Отказано в доступе. ClockForm"_s}));
   }
 
   // Enter presses the focused button, as on Windows, and the dialog's OK from anywhere else.
