@@ -216,6 +216,18 @@ class MainTest : public QObject {
     QCOMPARE(MainForm->Channels->rowCount(), 12);
   }
 
+  // The device panel at its design size and larger: the table at 2, 15, 620 × 243 of the
+  // 624 × 297 design follows all four edges, the buttons the right and bottom ones.
+  void devicePanelLayout() {
+    const QSize now = MainForm->DeviceProp->size();
+    for (const QSize& size : {QSize(624, 297), QSize(700, 340), now}) {
+      MainForm->DeviceProp->resize(size);
+      const int dx = size.width() - 624, dy = size.height() - 297;
+      QCOMPARE(MainForm->Channels->geometry(), QRect(2, 15, 620 + dx, 243 + dy));
+      QCOMPARE(MainForm->btnRestart->geometry(), QRect(528 + dx, 267 + dy, 90, 25));
+    }
+  }
+
   void failedReadsShowStarsAndOneMessage() {
     Activate(k12M);
     const QStringList message{"E Внимание!: Ошибка при обращении к устройству [3]"};

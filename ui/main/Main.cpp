@@ -640,9 +640,9 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 
 void TMainForm::LayOutDeviceProp() {
   // The table follows all four edges, the panel buttons the right and bottom ones.
-  const int w = DeviceProp->width(), h = DeviceProp->height();
-  Channels->setGeometry(2, 15, w - (kDevicePropWidth - 622), h - (kDevicePropHeight - 258));
-  const int dx = w - kDevicePropWidth, dy = h - kDevicePropHeight;
+  const int dx = DeviceProp->width() - kDevicePropWidth;
+  const int dy = DeviceProp->height() - kDevicePropHeight;
+  Channels->setGeometry(2, 15, 620 + dx, 243 + dy);
   const int lefts[] = {78, 168, 258, 348, 438, 528};
   QPushButton* buttons[] = {btnPusk, btnStop, btnControl, btnKvitir, btnSbros, btnRestart};
   for (int i = 0; i < 6; ++i)
