@@ -214,6 +214,21 @@ class MainTest : public QObject {
     Activate(kUnknown);
     QCOMPARE(Panel(), " [5] Неопознанно " + kControls);
     QCOMPARE(MainForm->Channels->rowCount(), 12);
+    // Beside its lamp, each number shows whole in the 35-pixel column: the cells of 10, 11
+    // and 12 differ, and no digit reaches the cell's right edge.
+    QTableWidget* table = MainForm->Channels;
+    QCOMPARE(table->columnWidth(0), 35);
+    const QColor ink = table->palette().color(QPalette::Text);
+    QList<QImage> numbers;
+    for (int row : {9, 10, 11}) {
+      const QRect cell = table->visualItemRect(table->item(row, 0));
+      numbers << table->viewport()->grab(cell).toImage();
+      for (int y = 0; y < numbers.last().height(); ++y) {
+        const QColor edge = numbers.last().pixelColor(numbers.last().width() - 1, y);
+        QVERIFY2(qAbs(edge.lightness() - ink.lightness()) > 100, qPrintable(QString::number(row)));
+      }
+    }
+    QVERIFY(numbers[0] != numbers[1] && numbers[1] != numbers[2] && numbers[0] != numbers[2]);
   }
 
   // The device panel at its design size and larger: the table at 2, 15, 620 × 243 of the

@@ -6,7 +6,9 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScreen>
+#include <QStyledItemDelegate>
 #include <QToolButton>
 #include <array>
 
@@ -107,6 +109,32 @@ QStringList ChannelTexts(const LIR::ChannelParam& p) {
           ZvukText(p.Zvuk),
           p.ReleNumber == 0 ? QStringLiteral("Нет") : QString::number(p.ReleNumber)};
 }
+
+// The channel table's first column: the lamp and the number close together, so that "12"
+// shows beside the lamp in the column's 35 pixels (the style's own spacing leaves "…").
+class LampAndNumber : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyleOptionViewItem cell = option;
+    initStyleOption(&cell, index);
+    const QIcon lamp = cell.icon;
+    const QString number = cell.text;
+    cell.icon = QIcon();
+    cell.text.clear();
+    cell.features &= ~(QStyleOptionViewItem::HasDecoration | QStyleOptionViewItem::HasDisplay);
+    QStyle* style = cell.widget ? cell.widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, cell.widget);  // ground, focus
+    const bool selected = cell.state & QStyle::State_Selected;
+    const QRect place(cell.rect.left() + 1, cell.rect.center().y() - 7, 16, 16);
+    lamp.paint(painter, place, Qt::AlignCenter, selected ? QIcon::Selected : QIcon::Normal);
+    const QRect text = cell.rect.adjusted(place.right() + 3 - cell.rect.left(), 0, -1, 0);
+    style->drawItemText(painter, text, Qt::AlignLeft | Qt::AlignVCenter, cell.palette, true, number,
+                        selected ? QPalette::HighlightedText : QPalette::Text);
+  }
+};
 
 // A menu item, an action of its own name, shows the action it stands for and triggers it.
 void ShowAction(QAction* item, QAction* action) {
@@ -209,6 +237,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   Channels->verticalHeader()->setDefaultSectionSize(Channels->fontMetrics().height() + 4);
   for (int c = 0; c < Channels->columnCount(); ++c)
     Channels->setColumnWidth(c, kColumnWidths[c]);
+  Channels->setItemDelegateForColumn(0, new LampAndNumber(Channels));
   Channels->installEventFilter(this);
   Channels->viewport()->installEventFilter(this);
   connect(Channels->selectionModel(), &QItemSelectionModel::selectionChanged, this,
