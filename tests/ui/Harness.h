@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -77,6 +78,10 @@ class Line {
 };
 
 Sim::UnitSetup Unit(uint8_t address, uint8_t model, bool access = true);
+
+// The columns whose title the header shows neither whole nor as its beginning and "…" in
+// the room its section gives it, or has not as its tip.
+QStringList UnfitTitles(QTableWidget* table);
 
 // A picture for a person to look at, into LIR_SCREENSHOTS when set.
 void Snapshot(QWidget* widget, const QString& name);

@@ -73,6 +73,7 @@ class JournalTest : public QObject {
       });
       Open();
       QCOMPARE(Seen(), Reading(latest, count) << QString::number(count) + "+");
+      QCOMPARE(Gui::UnfitTitles(J()->Journal), QStringList{});
       QCOMPARE(progress.join('|'),
                QString("%1 Читается запись : 1|%1 Читается запись : 2").arg(count));
       for (int row = 0; row < count; ++row) {

@@ -229,6 +229,7 @@ class MainTest : public QObject {
       }
     }
     QVERIFY(numbers[0] != numbers[1] && numbers[1] != numbers[2] && numbers[0] != numbers[2]);
+    QCOMPARE(Gui::UnfitTitles(table), QStringList{});  // shortened with "…", whole as tips
   }
 
   // The device panel at its design size and larger: the table at 2, 15, 620 × 243 of the

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/Ui.h"
+#include "ui/common/Fit.h"
 #include "ui/dialogs/Progress.h"
 #include "ui/main/Images.h"
 #include "ui/main/Main.h"
@@ -51,15 +52,11 @@ TJournalForm::TJournalForm(QWidget* parent) : QDialog(parent) {
   // Narrower than this the buttons would leave the window.
   setMinimumSize(kDesignWidth - 66, 120);
   setWindowIcon(Images::Icon(Images::Notepad));
-  // Titles from the left, as a list view has them: the two that are wider than their
-  // column then still show how they begin, and in full as a tip (a double-click on the
-  // divider fits the column).
+  // Titles from the left, as a list view has them, in two lines where one is too narrow.
   Journal->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  for (int c = 0; c < Journal->columnCount(); ++c) {
+  for (int c = 0; c < Journal->columnCount(); ++c)
     Journal->setColumnWidth(c, kColumnWidths[c]);
-    QTableWidgetItem* title = Journal->horizontalHeaderItem(c);
-    title->setToolTip(title->text());
-  }
+  TTitleHeader::Install(Journal, 2);
   Journal->verticalHeader()->setDefaultSectionSize(Journal->fontMetrics().height() + 4);
   connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
   connect(btnRefresh, &QPushButton::clicked, this, [this] { btnRefreshClick(); });

@@ -17,6 +17,7 @@
 #include "link/Traffic.h"
 #include "platform/Ui.h"
 #include "platform/UiQt.h"
+#include "ui/common/Fit.h"
 #include "ui/dialogs/Clock.h"
 #include "ui/dialogs/Journal.h"
 #include "ui/dialogs/Password.h"
@@ -238,6 +239,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   for (int c = 0; c < Channels->columnCount(); ++c)
     Channels->setColumnWidth(c, kColumnWidths[c]);
   Channels->setItemDelegateForColumn(0, new LampAndNumber(Channels));
+  TTitleHeader::Install(Channels, 1);
   Channels->installEventFilter(this);
   Channels->viewport()->installEventFilter(this);
   connect(Channels->selectionModel(), &QItemSelectionModel::selectionChanged, this,
