@@ -1,6 +1,10 @@
 // The main window on a simulated line, seen as the user sees it; its pictures and the progress
 // dialog of its scan.
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QToolButton>
@@ -487,6 +491,31 @@ class MainTest : public QObject {
       if (way == "close box") progress.windowHandle()->close();
       QVERIFY2(!progress.Running && !progress.isVisible() && Flags() == "1111111", qPrintable(way));
     }
+  }
+
+  // Labels and check boxes leave room before the control or frame that follows them; the
+  // port's name shows whole in its box, and as its tip.
+  void textsFitTheirPlaces() {
+    for (const char* name : {"SettingsForm", "PortSelectForm"}) {
+      QWidget* form = nullptr;
+      for (QWidget* w : QApplication::topLevelWidgets())
+        form = w->objectName() == name ? w : form;
+      form->show();
+      QStringList crowded;
+      for (QWidget* w : form->findChildren<QWidget*>()) {
+        if (!qobject_cast<QLabel*>(w) && !qobject_cast<QCheckBox*>(w)) continue;
+        const int room = std::min(w->width(), w->parentWidget()->width() - 2 - w->x());
+        if (w->sizeHint().width() + 3 > room) crowded << w->objectName();
+      }
+      QVERIFY2(crowded.isEmpty(), qPrintable(name + (": " + crowded.join(' '))));
+      form->hide();
+    }
+    QComboBox* port = PortSelectForm->PortNamer;
+    port->setEditText(u"/dev/ttyS0"_s);
+    const QFontMetrics metrics(port->lineEdit()->font());
+    QVERIFY(metrics.horizontalAdvance(port->currentText()) + 4 <= port->lineEdit()->width());
+    QCOMPARE(port->toolTip(), u"/dev/ttyS0"_s);
+    port->setEditText(u"COM2"_s);
   }
 
   // A box stands over the window in use, the modal dialog or else the active window, so it

@@ -7,6 +7,7 @@
 #include "device/LIR.h"
 #include "link/ModBus.h"
 #include "platform/Ui.h"
+#include "ui/common/Fit.h"
 #include "ui/main/Images.h"
 #include "ui/main/Main.h"
 
@@ -33,16 +34,6 @@ QStringList ChannelItems(uint8_t model) {
   return items;
 }
 
-// The places of the texts were measured for a narrower font than the default of many
-// systems: a text that does not fit its place is condensed rather than cut off.
-void FitText(QWidget* widget) {
-  QFont font = widget->font();
-  for (int stretch = 99; stretch >= 70 && widget->sizeHint().width() > widget->width(); --stretch) {
-    font.setStretch(stretch);
-    widget->setFont(font);
-  }
-}
-
 }  // namespace
 
 TSettingsForm::TSettingsForm(QWidget* parent) : QDialog(parent) {
@@ -50,8 +41,9 @@ TSettingsForm::TSettingsForm(QWidget* parent) : QDialog(parent) {
   Main::MakeFixedDialog(this);
   setWindowIcon(Images::Icon(Images::Gears));
   if (auto* edit = seAddress->findChild<QLineEdit*>()) edit->setMaxLength(3);
+  // A few pixels between a label and its list, a check box and the frame.
   for (QWidget* widget : findChildren<QWidget*>())
-    if (qobject_cast<QLabel*>(widget) || qobject_cast<QCheckBox*>(widget)) FitText(widget);
+    if (qobject_cast<QLabel*>(widget) || qobject_cast<QCheckBox*>(widget)) Fit::FitText(widget, 4);
 
   for (const Entry& entry : Entries()) {
     connect(entry.Channel, &QComboBox::currentIndexChanged, this, [this] { OnChangeValues(); });
