@@ -15,6 +15,9 @@ constexpr int kCellWidth = 20;
 constexpr int kCellHeight = 16;
 constexpr int kRightMargin = 24;
 
+// The monitor whose sink the master holds: the one registered last.
+TTrafficForm* gSinkOwner = nullptr;
+
 QString CellText(uint8_t value) {
   return QStringLiteral(" %1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
 }
@@ -48,10 +51,15 @@ TTrafficForm::TTrafficForm(QWidget* parent) : QWidget(parent), ui(new Ui::TTraff
   ModBus::SetTrafficSink([this](const uint8_t* buffer, uint16_t count, uint8_t direction) {
     AddBytes(buffer, count, direction);
   });
+  gSinkOwner = this;
 }
 
 TTrafficForm::~TTrafficForm() {
-  ModBus::SetTrafficSink(nullptr);
+  // A newer monitor's sink is not this one's to stop.
+  if (gSinkOwner == this) {
+    ModBus::SetTrafficSink(nullptr);
+    gSinkOwner = nullptr;
+  }
   if (TrafficForm == this) TrafficForm = nullptr;
 }
 

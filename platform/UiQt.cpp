@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QUrl>
+#include <QWindow>
 #include <chrono>
 #include <thread>
 
@@ -37,6 +38,15 @@ QMessageBox::Icon IconOf(uint32_t flags) {
   }
 }
 
+// The window a box stands over: the modal dialog in use, else the active window, else the
+// application's window.
+QWindow* OwnerWindow() {
+  for (QWidget* w : {QApplication::activeModalWidget(), QApplication::activeWindow(),
+                     static_cast<QWidget*>(gApplicationWindow)})
+    if (w && w->isVisible() && w->windowHandle()) return w->windowHandle();
+  return nullptr;
+}
+
 }  // namespace
 
 void SetApplicationWindow(Window window) {
@@ -45,7 +55,8 @@ void SetApplicationWindow(Window window) {
 
 int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) {
   // No Qt parent: a disabled owner (the progress dialog disables the windows) would disable
-  // its child windows too. Application-modal, as a Win32 box disables its owner.
+  // its child windows too. Application-modal, as a Win32 box disables its owner; kept above
+  // that window, and centred on it, as its transient child.
   QMessageBox box(IconOf(flags), QString::fromStdString(caption), QString::fromStdString(text));
   box.setWindowModality(Qt::ApplicationModal);
   const bool yesNo = (flags & 0x0F) == MbYesNo;
@@ -56,9 +67,10 @@ int MessageBox(const std::string& text, const std::string& caption, uint32_t fla
   } else {
     box.addButton(QMessageBox::Ok)->setText(QStringLiteral("OK"));
   }
-  if (gApplicationWindow && gApplicationWindow->isVisible()) {
-    box.adjustSize();
-    box.move(gApplicationWindow->frameGeometry().center() - box.rect().center());
+  if (QWindow* owner = OwnerWindow()) {
+    box.adjustSize();  // the size it shows with, for the centring
+    box.winId();       // its native window, to be given the owner before it is shown
+    box.windowHandle()->setTransientParent(owner);
   }
   const int result = box.exec();
   if (yesNo) return result == QMessageBox::Yes ? IdYes : IdNo;

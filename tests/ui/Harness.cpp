@@ -1,10 +1,15 @@
 #include "Harness.h"
 
+#include "ui/common/Fit.h"
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QDialog>
 #include <QDir>
+#include <QHeaderView>
 #include <QPixmap>
+#include <QStyleOptionHeader>
+#include <QWindow>
 #include <cstdlib>
 
 namespace Gui {
@@ -39,9 +44,13 @@ void Boxes::Poll() {
     return QTimer::singleShot(0, modal, [this, modal] {
       if (onDialog_) onDialog_(modal);
     });
-  Box seen{box->windowTitle(), box->text(), box->icon(), {}};
+  Box seen{box->windowTitle(), box->text(), box->icon(), {}, {}};
   for (QAbstractButton* b : box->buttons())
     seen.Buttons.append(box->standardButton(b));
+  const QWindow* over = box->windowHandle() ? box->windowHandle()->transientParent() : nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (over && w->windowHandle() == over) seen.Over = w->objectName();
+  if (box->parentWidget()) seen.Over = "child of " + box->parentWidget()->objectName();
   seen_.append(seen);
   QAbstractButton* button = answers_.isEmpty() ? nullptr : box->button(answers_.takeFirst());
   if (!button) button = box->button(QMessageBox::Ok);
@@ -103,6 +112,27 @@ Sim::UnitSetup Unit(uint8_t address, uint8_t model, bool access) {
   Sim::UnitSetup unit{address, model};
   unit.AccessGranted = access;
   return unit;
+}
+
+QStringList UnfitTitles(QTableWidget* table) {
+  auto* header = qobject_cast<TTitleHeader*>(table->horizontalHeader());
+  const QFontMetrics metrics(header ? header->font() : table->font());
+  QStringList unfit;
+  for (int c = 0; c < table->columnCount(); ++c) {
+    const QString title = table->horizontalHeaderItem(c)->text();
+    const QString shown = header ? header->ShownTitle(c) : title;
+    QStyleOptionHeader section;
+    section.rect = QRect(0, 0, table->columnWidth(c), table->horizontalHeader()->height());
+    const QRect label = table->style()->subElementRect(QStyle::SE_HeaderLabel, &section, header);
+    bool fit = table->horizontalHeaderItem(c)->toolTip() == title &&
+               label.contains(metrics.boundingRect(label, Qt::AlignLeft | Qt::AlignTop, shown));
+    // The title itself, or its beginning and "…".
+    QString begins = shown;
+    begins.replace('\n', ' ').remove(QChar(0x2026));
+    fit = fit && (begins == title || (shown.endsWith(QChar(0x2026)) && title.startsWith(begins)));
+    if (!fit) unfit << title;
+  }
+  return unfit;
 }
 
 void Snapshot(QWidget* widget, const QString& name) {

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -25,6 +26,7 @@ struct Box {
   QString Title, Text;
   QMessageBox::Icon Icon = QMessageBox::NoIcon;
   QList<QMessageBox::StandardButton> Buttons;
+  QString Over;  // the window it stands over (its transient parent); "child of X" for a Qt parent
 };
 
 // Records and answers every message box as it becomes the active modal widget: from the
@@ -76,6 +78,10 @@ class Line {
 };
 
 Sim::UnitSetup Unit(uint8_t address, uint8_t model, bool access = true);
+
+// The columns whose title the header shows neither whole nor as its beginning and "…" in
+// the room its section gives it, or has not as its tip.
+QStringList UnfitTitles(QTableWidget* table);
 
 // A picture for a person to look at, into LIR_SCREENSHOTS when set.
 void Snapshot(QWidget* widget, const QString& name);

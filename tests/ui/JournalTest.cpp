@@ -73,6 +73,7 @@ class JournalTest : public QObject {
       });
       Open();
       QCOMPARE(Seen(), Reading(latest, count) << QString::number(count) + "+");
+      QCOMPARE(Gui::UnfitTitles(J()->Journal), QStringList{});
       QCOMPARE(progress.join('|'),
                QString("%1 Читается запись : 1|%1 Читается запись : 2").arg(count));
       for (int row = 0; row < count; ++row) {
@@ -96,10 +97,10 @@ class JournalTest : public QObject {
         {8, 10, 4, Reading(8, 4) << error_ << "3+"},
         {0, 0, -1, Reading(0, 0) << "0"},
         {5, 5, 0, Reading(0, 0) << error_ << "0"},
-        {5, 1001, -1,
+        {5, 1001, -1,  // Clear stays: clearing is what resets the unit's counters
          Reading(0, 0) << "E Внимание!: Устройство [1] передало неверные сведения о журнале: "
                           "последняя запись 5, записей 1001."
-                       << "0"}};
+                       << "0+"}};
     for (const auto& [latest, count, silentAfter, seen] : cases) {
       QVERIFY(Sim().SetJournal(1, 10, 10));
       Open();  // rows for the next reading to clear
@@ -114,16 +115,18 @@ class JournalTest : public QObject {
 
   void refreshAndClear() {
     QVERIFY(Sim().SetJournal(1, 2, 2) && Sim().SetAccess(1, false));  // reading needs no access
-    int boxesAtTheClear = -1;
+    int boxesAtTheCheck = -1;
     Open([&] {
+      boxes_->Answer(QMessageBox::Yes);
       J()->btnClear->click();
+      boxes_->Answer(QMessageBox::Yes);
       Silence();
       J()->btnClear->click();  // no answer to the check: Clear given up
       QCOMPARE(Seen(), Reading(2, 2) << "4 50/1"
-                                     << "4 50/1"
+                                     << "4 50/1" << question_
                                      << "E Отказано в доступе.: Невозможно очистить журнал "
                                         "устройства с адресом [1].\nНеобходимо ввести пароль."
-                                     << error_ << "2");
+                                     << question_ << error_ << "2");
       QVERIFY(Sim().SetJournal(1, 6, 900) && Sim().SetAccess(1, true));
       QTest::mouseClick(J()->btnRefresh, Qt::LeftButton);
       QCOMPARE(Seen(), Reading(900, 6) << "6+");
@@ -135,17 +138,19 @@ class JournalTest : public QObject {
       });
       J()->btnRefresh->click();
       QCOMPARE(Seen(), Reading(900, 3) << "2+");
-      // The unit is cleared before the question comes; No keeps the list, Yes empties it.
-      OnAnswer([&](int n) { boxesAtTheClear = n == 2 ? boxes_->Count() : boxesAtTheClear; });
+      // Asked first: No sends nothing. A clear unanswered leaves the list: the unit's
+      // journal is not known to be gone.
       J()->btnClear->click();
-      QCOMPARE(Seen(), (QStringList{"4 50/1", "16 518/1 = 0", question_, "2+"}));
-      QCOMPARE(boxesAtTheClear, 0);
-      SilenceAfter(1);  // a clear unanswered is still asked about
-      J()->btnClear->click();
-      QCOMPARE(Seen(), (QStringList{"4 50/1", "16 518/1 = 0", error_, question_, "2+"}));
+      QCOMPARE(Seen(), (QStringList{question_, "2+"}));
       boxes_->Answer(QMessageBox::Yes);
+      SilenceAfter(1);
+      J()->btnClear->click();
+      QCOMPARE(Seen(), (QStringList{"4 50/1", "16 518/1 = 0", question_, error_, "2+"}));
+      boxes_->Answer(QMessageBox::Yes);
+      OnAnswer([&](int n) { boxesAtTheCheck = n == 1 ? boxes_->Count() : boxesAtTheCheck; });
       J()->btnClear->click();
       QCOMPARE(Seen(), (QStringList{"4 50/1", "16 518/1 = 0", question_, "0"}));
+      QCOMPARE(boxesAtTheCheck, 1);  // the question came before
     });
   }
 };

@@ -1,6 +1,12 @@
 // The main window on a simulated line, seen as the user sees it; its pictures and the progress
 // dialog of its scan.
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QSignalSpy>
 #include <QToolButton>
 #include <QWindow>
 
@@ -73,19 +79,49 @@ class MainTest : public QObject {
     return texts + "none";
   }
 
+  // The menu items that do not show their action as it is now: text, icon, tips, enabled,
+  // visible.
+  static QStringList Unmirrored() {
+    QStringList differing;
+    for (const QString pair :
+         {"miExit actExit", "miPortSelect actPortSelect", "miPortConfig actPortConfig",
+          "miNetCall actNetScan", "miSettings actSettings", "miClock actClock",
+          "miJournal actJournal", "miGetChannelsParam actGetChannelsParam",
+          "N2 actSetChannelsParam", "miPassword actPassword", "N1 actHelp",
+          "pmiGetChannelsParam actGetChannelsParam", "pmiSetChannelsParam actSetChannelsParam"}) {
+      QAction* item = MainForm->findChild<QAction*>(pair.section(' ', 0, 0));
+      QAction* action = MainForm->findChild<QAction*>(pair.section(' ', 1));
+      const auto shown = [](QAction* a) {
+        return QStringList{
+            a->text(),      QString::number(a->icon().cacheKey()), a->toolTip(),
+            a->statusTip(), QString::number(a->isEnabled()),       QString::number(a->isVisible())};
+      };
+      if (!item || item == action || shown(item) != shown(action)) differing << pair;
+    }
+    return differing;
+  }
+
   // The middle of a lamp: 0 the left (green) one, 1 the right (red) one.
   static QColor Lamp(int index, int lamp) {
     return Images::Pixmap(index).toImage().pixelColor(3 + 8 * lamp, 7);
   }
 
+  static QWidget* Form(const QString& name) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == name) return w;
+    return nullptr;
+  }
+
+  void Dialog(QWidget* dialog) {
+    opened_ << dialog->objectName();
+    if (dialog != PortSelectForm || !accept_) return qobject_cast<QDialog*>(dialog)->reject();
+    if (!typed_.isEmpty()) PortSelectForm->PortNamer->setEditText(typed_);
+    PortSelectForm->btnOk->click();
+  }
+
  private slots:
   void initTestCase() {
-    boxes_.OnDialog([this](QWidget* dialog) {
-      opened_ << dialog->objectName();
-      if (dialog != PortSelectForm || !accept_) return qobject_cast<QDialog*>(dialog)->reject();
-      if (!typed_.isEmpty()) PortSelectForm->PortNamer->setEditText(typed_);
-      PortSelectForm->btnOk->click();
-    });
+    boxes_.OnDialog([this](QWidget* dialog) { Dialog(dialog); });
     CreateForms();
   }
 
@@ -97,6 +133,19 @@ class MainTest : public QObject {
     QCOMPARE(Panel(), kNoDevice);
     QCOMPARE(MainForm->actNetScan->toolTip() + "|" + MainForm->actNetScan->statusTip(),
              u"Сканировать сеть|Определение переченя подключенных сетевых устройств"_s);
+    // Each menu's items by name, the File menu's leading separator drawn.
+    for (const QString line :
+         {"miFile Separator1 miExit", "miOtions miPortSelect miPortConfig", "miNet miNetCall",
+          "miDeviceStatus miSettings miClock miJournal miGetChannelsParam N2 miPassword",
+          "miHelp N1 N3 N4", "LIRPopupMenu pmiGetChannelsParam pmiSetChannelsParam"}) {
+      auto* menu = MainForm->findChild<QMenu*>(line.section(' ', 0, 0));
+      QStringList names{menu->objectName()};
+      for (QAction* item : menu->actions())
+        names << item->objectName();
+      QCOMPARE(names.join(' '), line);
+    }
+    QVERIFY(!MainForm->miFile->actionGeometry(MainForm->miFile->actions().value(0)).isEmpty());
+    QCOMPARE(Unmirrored(), QStringList{});
   }
 
   void scanListsTheUnitsAndCancels() {
@@ -106,14 +155,23 @@ class MainTest : public QObject {
     connect(&watch, &QTimer::timeout, this, [&] {
       for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* progress = qobject_cast<TProgressForm*>(w); progress && progress->isVisible()) {
-          during << Flags();
+          if (during.isEmpty()) QTest::mouseMove(MainForm->btnNetScan);  // the pointer goes on
+          during << Flags() + " " + MainForm->StatusBar->currentMessage() + Unmirrored().join(' ');
           // Every unit of the line has been found by address 7.
           if (progress->Label1->text().endsWith(" 7")) progress->btnCancel->click();
         }
     });
     watch.start(5);
-    MainForm->actNetScan->trigger();
-    QCOMPARE(during, QSet<QString>{"0010000"});
+    // From the menu, as the user does, the pointer then going over the tool bar: the hints
+    // shown on the way do not replace the scan's text.
+    QMenuBar* bar = MainForm->MainMenu;
+    QMenu* menu = MainForm->miNet;
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menu->menuAction()).center());
+    QVERIFY(QTest::qWaitForWindowExposed(menu));
+    const QPoint item = menu->actionGeometry(menu->actions().value(0)).center();
+    QTest::mouseMove(menu, item);
+    QTest::mouseClick(menu, Qt::LeftButton, {}, item);
+    QCOMPARE(during, QSet<QString>{u"0010000 Пожалуйста, подождите..."_s});
     QCOMPARE(Flags(), u"1111111"_s);
     QCOMPARE(MainForm->StatusBar->currentMessage(), u"Список доступных устройств."_s);
     QStringList nodes;
@@ -139,6 +197,9 @@ class MainTest : public QObject {
     params[0] = {900, 7, 1, 1, 1, 1, 0, 1, 1, 5};
     LIR::WriteChannelsParam(k8M, 4, 1, params);  // channel 5
     TrafficForm->miClearClick();
+    const QPoint at = MainForm->Net->visualItemRect(Node(k8M)).center();
+    QTest::mouseDClick(MainForm->Net->viewport(), Qt::RightButton, {}, at);  // not an activation
+    QCOMPARE(Panel() + opened_.join(' '), kNoDevice);
     Activate(k8M);
     // The traffic window, newest first: the parameters' answer (53 bytes), then its request.
     const QStringList cells = TrafficForm->CellTexts();
@@ -163,6 +224,34 @@ class MainTest : public QObject {
     Activate(kUnknown);
     QCOMPARE(Panel(), " [5] Неопознанно " + kControls);
     QCOMPARE(MainForm->Channels->rowCount(), 12);
+    // Beside its lamp, each number shows whole in the 35-pixel column: the cells of 10, 11
+    // and 12 differ, and no digit reaches the cell's right edge.
+    QTableWidget* table = MainForm->Channels;
+    QCOMPARE(table->columnWidth(0), 35);
+    const QColor ink = table->palette().color(QPalette::Text);
+    QList<QImage> numbers;
+    for (int row : {9, 10, 11}) {
+      const QRect cell = table->visualItemRect(table->item(row, 0));
+      numbers << table->viewport()->grab(cell).toImage();
+      for (int y = 0; y < numbers.last().height(); ++y) {
+        const QColor edge = numbers.last().pixelColor(numbers.last().width() - 1, y);
+        QVERIFY2(qAbs(edge.lightness() - ink.lightness()) > 100, qPrintable(QString::number(row)));
+      }
+    }
+    QVERIFY(numbers[0] != numbers[1] && numbers[1] != numbers[2] && numbers[0] != numbers[2]);
+    QCOMPARE(Gui::UnfitTitles(table), QStringList{});  // shortened with "…", whole as tips
+  }
+
+  // The device panel at its design size and larger: the table at 2, 15, 620 × 243 of the
+  // 624 × 297 design follows all four edges, the buttons the right and bottom ones.
+  void devicePanelLayout() {
+    const QSize now = MainForm->DeviceProp->size();
+    for (const QSize& size : {QSize(624, 297), QSize(700, 340), now}) {
+      MainForm->DeviceProp->resize(size);
+      const int dx = size.width() - 624, dy = size.height() - 297;
+      QCOMPARE(MainForm->Channels->geometry(), QRect(2, 15, 620 + dx, 243 + dy));
+      QCOMPARE(MainForm->btnRestart->geometry(), QRect(528 + dx, 267 + dy, 90, 25));
+    }
   }
 
   void failedReadsShowStarsAndOneMessage() {
@@ -187,9 +276,16 @@ class MainTest : public QObject {
     QCOMPARE(edit->text() + "|" + edit->toolTip() + "|" + edit->statusTip(),
              u"&Изменить параметры канала 3|Изменить параметры канала 3|"
              "Изменение параметрв одного из каналов выбранного устройства"_s);
+    QCOMPARE(Unmirrored(), QStringList{});  // N2 and the popup's item say so too
+    QTableWidget* table = MainForm->Channels;
+    QTest::mouseDClick(table->viewport(), Qt::RightButton, {},
+                       table->visualItemRect(table->item(2, 0)).center());
+    QCOMPARE(opened_, QStringList{});  // the editor opens on a left double-click only
     const uint32_t before = Sim().RequestCount(k12M);
     QTest::keyClick(MainForm->Channels, Qt::Key_Space);
     QCOMPARE(Sim().RequestCount(k12M), before + 2);  // the state, then all parameters
+    MainForm->findChild<QAction*>("pmiGetChannelsParam")->trigger();
+    QCOMPARE(Sim().RequestCount(k12M), before + 4);
     Activate(k8M);
     QCOMPARE(Main::SelectedChannel, 2);
   }
@@ -234,6 +330,46 @@ class MainTest : public QObject {
     QCOMPARE(Sim().CommandCount(k8M, LIR::CodeKvitir), 0u);
   }
 
+  // A held button the user can no longer release is let go: no command goes on unseen, and
+  // being let go is no release (Сброс does not re-read the table).
+  void heldButtonLetGoWhenItCannotBeReleased() {
+    Activate(k8M);
+    MainForm->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(MainForm));
+    QPushButton* sbros = MainForm->btnSbros;
+    for (const QString way :
+         {"password lapsed", "focus moved", "window left", "hidden", "disabled"}) {
+      const bool key = way == "password lapsed" || way == "focus moved";
+      (key ? static_cast<QWidget*>(sbros) : MainForm->Channels)->setFocus();
+      if (key) QTest::keyPress(sbros, Qt::Key_Space);
+      if (!key) QTest::mousePress(sbros, Qt::LeftButton);
+      QVERIFY(Main::SbrosHeld);
+      Gui::Pump(20);
+      TProgressForm progress;
+      if (way == "password lapsed") {
+        QVERIFY(Sim().SetAccess(k8M, false));
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ", true);
+        QApplication::sendEvent(sbros, &repeat);  // refused, and the box takes the key-up
+        QVERIFY(Sim().SetAccess(k8M, true));
+      }
+      if (way == "focus moved") MainForm->Channels->setFocus();
+      if (way == "window left") TrafficForm->Toggle();
+      if (way == "hidden") MainForm->DisableLIRControls();  // as a scan does
+      if (way == "disabled") progress.StartProgress();
+      QVERIFY2(Gui::WaitFor([] { return !Main::SbrosHeld; }, 2000), qPrintable(way));
+      const uint32_t sent = Sim().RequestCount(k8M);
+      Gui::Pump(50);
+      QVERIFY2(Sim().RequestCount(k8M) == sent, qPrintable(way));
+      if (!key) QTest::mouseRelease(sbros, Qt::LeftButton);
+      progress.StopProgress();
+      if (TrafficForm->isVisible()) TrafficForm->Toggle();
+      MainForm->EnableLIRControls();
+      MainForm->activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(MainForm));
+    }
+    boxes_.TakeTexts();
+  }
+
   void refusedPressAndTheResetReread() {
     Activate(kLocked);
     const uint32_t before = Sim().RequestCount(kLocked);
@@ -262,10 +398,9 @@ class MainTest : public QObject {
     QCOMPARE(Root()->childCount(), 0);
     QCOMPARE(Panel(), kNoDevice);
     QCOMPARE(Main::SelectedAddress, uint32_t{kLocked});  // the device in use survives
-    for (QAction* action :
-         {MainForm->actClock, MainForm->actSetChannelsParam, MainForm->actPassword,
-          MainForm->actJournal, MainForm->actSettings, MainForm->actPortConfig})
-      action->trigger();
+    for (const char* item :
+         {"miClock", "N2", "miPassword", "miJournal", "miSettings", "miPortConfig"})
+      MainForm->findChild<QAction*>(item)->trigger();
     QCOMPARE(opened_,
              (QStringList{"PortSelectForm", "ClockForm", "SetChannelsParamForm", "PasswordForm",
                           "JournalForm", "SettingsForm", "PortConfigForm"}));
@@ -353,13 +488,117 @@ class MainTest : public QObject {
     QVERIFY(!TrafficForm->isEnabled());
     TrafficForm->setEnabled(true);
 
-    for (const QString& way : QStringList{"Отмена", "Esc", "close box"}) {
+    for (const QString& way : QStringList{"Отмена", "Enter", "Esc", "close box"}) {
       progress.StartProgress();
       QVERIFY(QTest::qWaitForWindowExposed(&progress));
       if (way == "Отмена") QTest::mouseClick(progress.btnCancel, Qt::LeftButton);
+      if (way == "Enter") QTest::keyClick(progress.btnCancel, Qt::Key_Return);  // it has the focus
       if (way == "Esc") QTest::keyClick(&progress, Qt::Key_Escape);
       if (way == "close box") progress.windowHandle()->close();
       QVERIFY2(!progress.Running && !progress.isVisible() && Flags() == "1111111", qPrintable(way));
+    }
+  }
+
+  // Labels and check boxes leave room before the control or frame that follows them; the
+  // port's name shows whole in its box, and as its tip.
+  void textsFitTheirPlaces() {
+    for (const char* name : {"SettingsForm", "PortSelectForm"}) {
+      QWidget* form = Form(name);
+      form->show();
+      QStringList crowded;
+      for (QWidget* w : form->findChildren<QWidget*>()) {
+        if (!qobject_cast<QLabel*>(w) && !qobject_cast<QCheckBox*>(w)) continue;
+        const int room = std::min(w->width(), w->parentWidget()->width() - 2 - w->x());
+        if (w->sizeHint().width() + 3 > room) crowded << w->objectName();
+      }
+      QVERIFY2(crowded.isEmpty(), qPrintable(name + (": " + crowded.join(' '))));
+      form->hide();
+    }
+    QComboBox* port = PortSelectForm->PortNamer;
+    port->setEditText(u"/dev/ttyS0"_s);
+    const QFontMetrics metrics(port->lineEdit()->font());
+    QVERIFY(metrics.horizontalAdvance(port->currentText()) + 4 <= port->lineEdit()->width());
+    QCOMPARE(port->toolTip(), u"/dev/ttyS0"_s);
+    port->setEditText(u"COM2"_s);
+  }
+
+  // A box stands over the window in use, the modal dialog or else the active window, so it
+  // cannot fall behind it; it has no Qt parent, which would pass on a disabling.
+  void boxesStandOverTheWindowInUse() {
+    MainForm->N4->trigger();  // the about box
+    Main::SelectedAddress = kLocked;
+    auto* clock = qobject_cast<QDialog*>(Form("ClockForm"));
+    QVERIFY(Gui::RunDialog(boxes_, MainForm->actClock, clock, [clock] {
+      auto* apply = clock->findChild<QPushButton*>("btnApply");
+      apply->setEnabled(true);
+      apply->click();  // refused
+    }));
+    boxes_.OnDialog([this](QWidget* dialog) { Dialog(dialog); });
+    QStringList over;
+    for (const Gui::Box& box : boxes_.Take())
+      over << box.Title + " " + box.Over;
+    QCOMPARE(over, (QStringList{u"О программе MainForm"_s, u"Отказано в доступе. ClockForm"_s}));
+  }
+
+  // Enter presses the focused button, as on Windows, and the dialog's OK from anywhere else.
+  // Late: OK and Refresh work on the units and the port.
+  void enterPressesTheFocusedButton() {
+    const QStringList dialogs{
+        "SetChannelsParamForm btnOk cbChannelNumber btnRefresh btnCancel btnApply",
+        "SettingsForm btnOK cbPusk btnRefresh btnCancel btnApply",
+        "ClockForm btnOK DTDate btnRefresh btnCancel btnApply",
+        "PasswordForm btnOk edPassword btnCancel",
+        "JournalForm btnOk Journal btnRefresh btnClear",
+        "PortConfigForm btnOk cbSpeed btnCancel",
+        "PortSelectForm btnOk PortNamer btnCancel"};
+    for (const QString& line : dialogs) {
+      const QStringList names = line.split(' ');
+      QWidget* dialog = Form(names[0]);
+      auto* ok = dialog->findChild<QPushButton*>(names[1]);
+      for (const QString& name : names.mid(2)) {
+        dialog->show();
+        dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        auto* focus = dialog->findChild<QWidget*>(name);
+        focus->setEnabled(true);
+        focus->setFocus();
+        QSignalSpy pressed(qobject_cast<QPushButton*>(focus) ? focus : ok, SIGNAL(clicked()));
+        QSignalSpy okPressed(ok, SIGNAL(clicked()));
+        QTest::keyClick(focus, Qt::Key_Return);
+        QVERIFY2(pressed.count() == 1 && okPressed.count() == int(focus == ok || name == names[2]),
+                 qPrintable(line + ": " + name));
+        dialog->hide();
+      }
+    }
+  }
+
+  // The window closed by its close box during a scan: the scan stops at its next step, and
+  // the program's event loop ends. Driven as the other tests drive the forms, then from the
+  // program's loop. Last: the program ends here.
+  void closingDuringAScanEndsTheProgram() {
+    uint32_t requestsAtClose = 0;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&] {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* progress = qobject_cast<TProgressForm*>(w); progress && progress->isVisible()) {
+          if (requestsAtClose) progress->close();  // ran on: stopped here, to fail below
+          if (requestsAtClose || progress->Label1->text().section(' ', -1).toInt() < 4) continue;
+          requestsAtClose = Sim().TotalRequests();
+          MainForm->windowHandle()->close();
+        }
+    });
+    watch.start(5);
+    for (bool loop : {false, true}) {
+      requestsAtClose = 0;
+      MainForm->show();
+      if (!loop) MainForm->actNetScan->trigger();
+      if (loop) {
+        QTimer::singleShot(0, &watch, [] { MainForm->actNetScan->trigger(); });
+        QTimer::singleShot(5000, &watch, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QApplication::exec(), 0);
+      }
+      QVERIFY(requestsAtClose > 0 && !MainForm->isVisible());
+      QCOMPARE(Sim().TotalRequests(), requestsAtClose);
     }
   }
 };

@@ -65,34 +65,42 @@ class SettingsTest : public QObject {
   }
 
   void readsAndWritesTheWords() {
+    const QString notRead =
+        "W Внимание!: Настройки устройства [2] не прочитаны.\nНажмите \"Обновить\".";
     Set(2, 0x8305, 0x8100, 0x8807, 1);
     Open(Node(2), [&](TSettingsForm* f) {
       QCOMPARE(Seen(), Reads() + QStringList{"3/x 5/ 1/x Нет/ 8/x 7/ Н.З. 2"});
       Set(2, 0x0583, 0x0001, 0x0887, 1);  // every flag turned over, and each box follows
-      // The relay read unanswered: Apply writes "Н.Р.".
+      // The relay read unanswered: nothing is sent until the user chooses a type.
       ModBus::SetTrafficSink([this, n = 0](const uint8_t*, uint16_t, uint8_t dir) mutable {
         if (dir == ModBus::Received && ++n == 1) Sim().InjectFault(Sim::FaultKind::Silent, 0, 1);
       });
       f->btnRefresh->click();
       f->cbPusk->setCurrentIndex(4);
       f->chbPusk->click();
+      f->btnApply->click();
+      QCOMPARE(Seen(), Reads() << readError_ << notRead << "5/ 3/x 4/x 1/ 8/ 7/x  2 +");
+      f->cbCommonRele->setCurrentIndex(0);
       f->btnApply->click();  // both written, changed or not; the address not
-      QCOMPARE(Seen(), Reads() + Apply(0x0583, 0x8401, 0x0887, 0)
-                           << readError_ << "5/ 3/x 4/x 1/ 8/ 7/x  2");
+      QCOMPARE(Seen(), Apply(0x0583, 0x8401, 0x0887, 0) << "5/ 3/x 4/x 1/ 8/ 7/x Н.Р. 2");
+      // A type that is neither: shown as none, and the unit keeps it.
+      QVERIFY(Sim().SetHolding(2, 527, 5));
+      f->btnRefresh->click();
+      f->chbStop->click();
+      f->btnApply->click();
+      QCOMPARE(Seen(), Reads() + Apply(0x0583, 0x8481, 0x0887, 0).mid(0, 2)
+                           << "5/ 3/x 4/x 1/x 8/ 7/x  2");
       // Neither read answered: every box unticked, and nothing read to write.
       Sim().InjectFault(Sim::FaultKind::Silent, 0, 2);
       f->btnRefresh->click();
       f->cbPusk->setCurrentIndex(1);
       f->btnApply->click();
-      QCOMPARE(Seen(), Reads() << readError_
-                               << "W Внимание!: Настройки устройства [2] не прочитаны.\nНажмите "
-                                  "\"Обновить\"."
-                               << "/ / 1/ / / /  2 +");
+      QCOMPARE(Seen(), Reads() << readError_ << notRead << "/ / 1/ / / /  2 +");
       f->btnRefresh->click();
       f->cbCommonRele->setCurrentIndex(1);
       f->btnOK->click();
     });
-    QCOMPARE(Seen(), Reads() + Apply(0x0583, 0x8401, 0x0887, 1) + QStringList({"4 4/1", "3 0/24"}));
+    QCOMPARE(Seen(), Reads() + Apply(0x0583, 0x8481, 0x0887, 1) + QStringList({"4 4/1", "3 0/24"}));
   }
 
   void fourChannelUnitWritesItsChannelsWhenBlank() {
@@ -108,6 +116,19 @@ class SettingsTest : public QObject {
       f->btnOK->click();
     });
     QCOMPARE(Seen(), (QStringList{"4 4/1", "3 0/12"}));  // OK unchanged: the launcher's re-read
+  }
+
+  void enterOnTheFocusAfterNoAnswerWritesNothing() {
+    Open(Node(2), [&](TSettingsForm* f) {
+      f->seAddress->setValue(30);
+      Sim().InjectFault(Sim::FaultKind::Silent, 0, 1);
+      f->btnApply->click();
+      QTest::keyClick(f->focusWidget(), Qt::Key_Return);  // the user gives up
+      QVERIFY(!f->isVisible());
+    });
+    QCOMPARE(Seen(), Reads() + QStringList({"4 50/1", "4 4/1", "3 0/24",
+                                            "E Внимание!: Ошибка при передаче параметров "
+                                            "устройству [2]"}));
   }
 
   void accessAndAddress() {

@@ -15,27 +15,62 @@ class TrafficTest : public QObject {
   const Frame kRequest{0x01, 0x04, 0x00, 0x32, 0x00, 0x01, 0x90, 0x05};
   const Frame kAnswer{0x01, 0x04, 0x02, 0x00, 0x07, 0xF8, 0xF2};
   TTrafficForm* form_ = nullptr;
+  Gui::Line line_{Sim::LineSetup{}, {Gui::Unit(1, 6)}};
 
   void Add(const Frame& bytes, uint8_t way) { form_->AddBytes(bytes.data(), bytes.size(), way); }
 
   // The last count cells of a row (0 the bottom one), left to right, as the window holds them
-  // now with no event processed: 's' sent, 'r' received, '.' empty.
+  // now with no event processed: 's' sent, 'r' received, '.' empty. Judged whatever the font:
+  // a received cell by its own fill in the text colour, sampled where no glyph is (below the
+  // baseline: hex digits have no descenders) and no older cell is drawn over it; a sent cell
+  // by digits in the text colour on the face colour.
   QString Row(int row, int count) {
     const QImage picture = form_->screen()->grabWindow(form_->winId()).toImage();
     const QRect box = form_->pbBox->geometry();
-    const QRgb text = form_->pbBox->palette().color(QPalette::WindowText).rgb();
+    const QPalette& colours = form_->pbBox->palette();
+    const QColor text = colours.color(QPalette::WindowText), face = colours.color(QPalette::Button);
+    const QFontMetrics metrics(form_->pbBox->font());
+    // The older cell to the left is drawn over this one's leading edge, as wide as its text.
+    int left = 0, right = 20;
+    for (int value = 0; value < 256; ++value) {
+      const int width = metrics.horizontalAdvance(QString::asprintf(" %02X", value));
+      left = std::max(left, width - 20 + 1);  // and a glyph's edge beyond it
+      right = std::min(right, width);
+    }
+    const auto nearText = [&](QRgb pixel) {
+      const auto distance = [pixel](const QColor& c) {
+        return std::abs(qRed(pixel) - c.red()) + std::abs(qGreen(pixel) - c.green()) +
+               std::abs(qBlue(pixel) - c.blue());
+      };
+      return distance(text) < distance(face);
+    };
     QString cells;
     for (int k = count - 1; k >= 0; --k) {
-      int inText = 0;  // a received cell is mostly the text colour, a sent one has its digits
-      for (int y = box.bottom() - 15 - 16 * row; y <= box.bottom() - 16 * row; ++y)
-        for (int x = box.right() - 23 - 20 * k; x < box.right() - 3 - 20 * k; ++x)
-          inText += (picture.pixel(x, y) | 0xFF000000u) == text;
-      cells += QLatin1Char(inText > 160 ? 'r' : inText > 5 ? 's' : '.');
+      const int x = box.right() + 1 - 24 - 20 * k, y = box.bottom() + 1 - 16 - 16 * row;
+      int area = 0, fill = 0, faceFill = 0, digits = 0;
+      for (int dy = 0; dy < metrics.height() && y + dy <= box.bottom(); ++dy)
+        for (int dx = left; dx < right; ++dx) {
+          const QRgb pixel = picture.pixel(x + dx, y + dy) | 0xFF000000u;
+          if (dy > metrics.ascent()) {
+            ++area;
+            fill += pixel == text.rgb();
+            faceFill += pixel == face.rgb();
+          } else if (dy >= metrics.height() - 16) {  // the older row above is drawn over the top
+            digits += nearText(pixel);
+          }
+        }
+      if (area == 0) return u"no fill to judge with this font"_s;
+      cells += QLatin1Char(fill == area                     ? 'r'
+                           : faceFill == area && digits > 0 ? 's'
+                           : fill == 0 && digits == 0       ? '.'
+                                                            : '?');
     }
     return cells;
   }
 
  private slots:
+  void initTestCase() { QVERIFY(ModBus::Port->Open()); }
+
   void init() {
     TrafficForm = form_ = new TTrafficForm();
     form_->show();
@@ -90,6 +125,16 @@ class TrafficTest : public QObject {
     Add({1, 2, 3}, ModBus::Sent);
     QCOMPARE(Row(0, 5), u"..sss"_s);
     QCOMPARE(form_->CellTexts(), (QStringList{" 03", " 02", " 01"}));
+  }
+
+  // A newer monitor has taken the master's frames: freeing the older one leaves them to it.
+  void aNewerMonitorKeepsTheFrames() {
+    auto* newer = new TTrafficForm();
+    delete form_;
+    TrafficForm = form_ = newer;
+    ModBus::RegisterArray regs{};
+    QVERIFY(ModBus::ReadInputRegisters(1, 4, 1, regs));
+    QCOMPARE(newer->LastIndex, 14);  // the request and its answer
   }
 };
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/Ui.h"
+#include "ui/common/Fit.h"
 #include "ui/dialogs/Progress.h"
 #include "ui/main/Images.h"
 #include "ui/main/Main.h"
@@ -51,15 +52,11 @@ TJournalForm::TJournalForm(QWidget* parent) : QDialog(parent) {
   // Narrower than this the buttons would leave the window.
   setMinimumSize(kDesignWidth - 66, 120);
   setWindowIcon(Images::Icon(Images::Notepad));
-  // Titles from the left, as a list view has them: the two that are wider than their
-  // column then still show how they begin, and in full as a tip (a double-click on the
-  // divider fits the column).
+  // Titles from the left, as a list view has them, in two lines where one is too narrow.
   Journal->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  for (int c = 0; c < Journal->columnCount(); ++c) {
+  for (int c = 0; c < Journal->columnCount(); ++c)
     Journal->setColumnWidth(c, kColumnWidths[c]);
-    QTableWidgetItem* title = Journal->horizontalHeaderItem(c);
-    title->setToolTip(title->text());
-  }
+  TTitleHeader::Install(Journal, 2);
   Journal->verticalHeader()->setDefaultSectionSize(Journal->fontMetrics().height() + 4);
   connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
   connect(btnRefresh, &QPushButton::clicked, this, [this] { btnRefreshClick(); });
@@ -93,12 +90,13 @@ void TJournalForm::Init(uint8_t address) {
     return;
   }
   // Outside the ring the reading order would ask for records the unit does not have.
+  // Clearing is what sets such counters right, so Clear stays.
   if (latest > kRingSize || count > kRingSize) {
     Platform::MessageBox("Устройство " + Main::Bracketed(address) +
                              " передало неверные сведения о журнале: последняя запись " +
                              std::to_string(latest) + ", записей " + std::to_string(count) + ".",
                          "Внимание!", Platform::MbOk | Platform::MbIconHand);
-    btnClear->setEnabled(false);
+    btnClear->setEnabled(count > 0);
     return;
   }
   if (count == 0) {
@@ -154,6 +152,10 @@ void TJournalForm::btnRefreshClick() {
 }
 
 void TJournalForm::btnClearClick() {
+  // Asked before anything reaches the unit: its journal cannot be had back.
+  if (Platform::MessageBox("Очистить журнал?", "Подтвердите",
+                           Platform::MbYesNo | Platform::MbIconQuestion) != Platform::IdYes)
+    return;
   switch (LIR::CheckAccess(Address)) {
     case LIR::AccessNoAnswer:
       AccessError();
@@ -167,11 +169,11 @@ void TJournalForm::btnClearClick() {
     default:
       break;
   }
-  // The unit is told at once; the question decides only what becomes of the list shown.
-  if (!LIR::ClearJournal(Address)) AccessError();
-  if (Platform::MessageBox("Очистить журнал?", "Подтвердите",
-                           Platform::MbYesNo | Platform::MbIconQuestion) != Platform::IdYes)
+  // Unanswered, the unit's journal is not known to be gone: the list stays.
+  if (!LIR::ClearJournal(Address)) {
+    AccessError();
     return;
+  }
   Journal->setRowCount(0);
   Journal->repaint();
   btnClear->setEnabled(false);

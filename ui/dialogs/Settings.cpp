@@ -7,6 +7,7 @@
 #include "device/LIR.h"
 #include "link/ModBus.h"
 #include "platform/Ui.h"
+#include "ui/common/Fit.h"
 #include "ui/main/Images.h"
 #include "ui/main/Main.h"
 
@@ -33,16 +34,6 @@ QStringList ChannelItems(uint8_t model) {
   return items;
 }
 
-// The places of the texts were measured for a narrower font than the default of many
-// systems: a text that does not fit its place is condensed rather than cut off.
-void FitText(QWidget* widget) {
-  QFont font = widget->font();
-  for (int stretch = 99; stretch >= 70 && widget->sizeHint().width() > widget->width(); --stretch) {
-    font.setStretch(stretch);
-    widget->setFont(font);
-  }
-}
-
 }  // namespace
 
 TSettingsForm::TSettingsForm(QWidget* parent) : QDialog(parent) {
@@ -50,8 +41,9 @@ TSettingsForm::TSettingsForm(QWidget* parent) : QDialog(parent) {
   Main::MakeFixedDialog(this);
   setWindowIcon(Images::Icon(Images::Gears));
   if (auto* edit = seAddress->findChild<QLineEdit*>()) edit->setMaxLength(3);
+  // A few pixels between a label and its list, a check box and the frame.
   for (QWidget* widget : findChildren<QWidget*>())
-    if (qobject_cast<QLabel*>(widget) || qobject_cast<QCheckBox*>(widget)) FitText(widget);
+    if (qobject_cast<QLabel*>(widget) || qobject_cast<QCheckBox*>(widget)) Fit::FitText(widget, 4);
 
   for (const Entry& entry : Entries()) {
     connect(entry.Channel, &QComboBox::currentIndexChanged, this, [this] { OnChangeValues(); });
@@ -110,7 +102,8 @@ void TSettingsForm::Init(uint8_t address, uint8_t model) {
   // A stored value other than 0 and 1 leaves the out-value alone: such a type is shown as
   // none rather than as one of the two.
   uint8_t type = 0xFF;
-  if (LIR::ReadCommonReleType(address, type)) {
+  ReleRead = LIR::ReadCommonReleType(address, type);
+  if (ReleRead) {
     cbCommonRele->setCurrentIndex(type <= 1 ? type : -1);
   } else {
     cbCommonRele->setCurrentIndex(-1);
@@ -178,7 +171,10 @@ bool TSettingsForm::Apply() {
   uint8_t newAddress = 0;
   if (!AddressField(newAddress)) return false;
   std::array<uint16_t, 3> words{};
-  if (!BuildWords(words)) {
+  // A blank relay list after a good read keeps the unit's own type; after a failed one
+  // there is nothing to keep.
+  const bool rele = cbCommonRele->currentIndex() >= 0;
+  if (!BuildWords(words) || (!rele && !ReleRead)) {
     Warning("Настройки устройства " + Main::Bracketed(address) +
             " не прочитаны.\nНажмите \"Обновить\".");
     return false;
@@ -204,7 +200,7 @@ bool TSettingsForm::Apply() {
   ModBus::RegisterArray regs{};
   std::copy(words.begin(), words.end(), regs.begin());
   bool error = !LIR::WriteSettings(address, regs);
-  if (!LIR::WriteCommonReleType(address, cbCommonRele->currentIndex() == 1)) error = true;
+  if (rele && !LIR::WriteCommonReleType(address, cbCommonRele->currentIndex() == 1)) error = true;
 
   if (newAddress != address) {
     // Only a probe: whoever answers at the new address, the unit must not move there.

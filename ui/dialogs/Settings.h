@@ -47,9 +47,11 @@ class TSettingsForm : public QDialog, public Ui::TSettingsForm {
   bool BuildWords(std::array<uint16_t, 3>& words) const;
   void MarkMovedUnit() const;
 
-  // The settings words as last read by this Init, for the entries left without a channel.
+  // The settings words as last read by this Init, for the entries left without a channel;
+  // whether the relay type was read, for a relay list left blank.
   bool SettingsRead = false;
   std::array<uint16_t, 3> ReadWords{};
+  bool ReleRead = false;
 };
 
 extern TSettingsForm* SettingsForm;

@@ -6,7 +6,9 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScreen>
+#include <QStyledItemDelegate>
 #include <QToolButton>
 #include <array>
 
@@ -15,6 +17,7 @@
 #include "link/Traffic.h"
 #include "platform/Ui.h"
 #include "platform/UiQt.h"
+#include "ui/common/Fit.h"
 #include "ui/dialogs/Clock.h"
 #include "ui/dialogs/Journal.h"
 #include "ui/dialogs/Password.h"
@@ -108,6 +111,47 @@ QStringList ChannelTexts(const LIR::ChannelParam& p) {
           p.ReleNumber == 0 ? QStringLiteral("Нет") : QString::number(p.ReleNumber)};
 }
 
+// The channel table's first column: the lamp and the number close together, so that "12"
+// shows beside the lamp in the column's 35 pixels (the style's own spacing leaves "…").
+class LampAndNumber : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyleOptionViewItem cell = option;
+    initStyleOption(&cell, index);
+    const QIcon lamp = cell.icon;
+    const QString number = cell.text;
+    cell.icon = QIcon();
+    cell.text.clear();
+    cell.features &= ~(QStyleOptionViewItem::HasDecoration | QStyleOptionViewItem::HasDisplay);
+    QStyle* style = cell.widget ? cell.widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, cell.widget);  // ground, focus
+    const bool selected = cell.state & QStyle::State_Selected;
+    const QRect place(cell.rect.left() + 1, cell.rect.center().y() - 7, 16, 16);
+    lamp.paint(painter, place, Qt::AlignCenter, selected ? QIcon::Selected : QIcon::Normal);
+    const QRect text = cell.rect.adjusted(place.right() + 3 - cell.rect.left(), 0, -1, 0);
+    style->drawItemText(painter, text, Qt::AlignLeft | Qt::AlignVCenter, cell.palette, true, number,
+                        selected ? QPalette::HighlightedText : QPalette::Text);
+  }
+};
+
+// A menu item, an action of its own name, shows the action it stands for and triggers it.
+void ShowAction(QAction* item, QAction* action) {
+  const auto follow = [item, action] {
+    item->setText(action->text());
+    item->setIcon(action->icon());
+    item->setToolTip(action->toolTip());
+    item->setStatusTip(action->statusTip());
+    item->setEnabled(action->isEnabled());
+    item->setVisible(action->isVisible());
+  };
+  follow();
+  QObject::connect(action, &QAction::changed, item, follow);
+  QObject::connect(item, &QAction::triggered, action, &QAction::trigger);
+}
+
 }  // namespace
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
@@ -135,6 +179,22 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
                                             {actHelp, Images::HelpBook}};
   for (const auto& [action, image] : icons)
     action->setIcon(Images::Icon(image));
+  const std::pair<QAction*, QAction*> items[] = {{miExit, actExit},
+                                                 {miPortSelect, actPortSelect},
+                                                 {miPortConfig, actPortConfig},
+                                                 {miNetCall, actNetScan},
+                                                 {miSettings, actSettings},
+                                                 {miClock, actClock},
+                                                 {miJournal, actJournal},
+                                                 {miGetChannelsParam, actGetChannelsParam},
+                                                 {N2, actSetChannelsParam},
+                                                 {miPassword, actPassword},
+                                                 {N1, actHelp},
+                                                 {pmiGetChannelsParam, actGetChannelsParam},
+                                                 {pmiSetChannelsParam, actSetChannelsParam}};
+  for (const auto& [item, action] : items)
+    ShowAction(item, action);
+  miFile->setSeparatorsCollapsible(false);  // Separator1 leads the menu and is drawn
 
   // Toolbar: the buttons share the actions; the gaps are the design's dividers.
   ToolBar->setFixedHeight(30);
@@ -178,6 +238,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   Channels->verticalHeader()->setDefaultSectionSize(Channels->fontMetrics().height() + 4);
   for (int c = 0; c < Channels->columnCount(); ++c)
     Channels->setColumnWidth(c, kColumnWidths[c]);
+  Channels->setItemDelegateForColumn(0, new LampAndNumber(Channels));
+  TTitleHeader::Install(Channels, 1);
   Channels->installEventFilter(this);
   Channels->viewport()->installEventFilter(this);
   connect(Channels->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -188,10 +250,10 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
             for (const QModelIndex& index : selected.indexes())
               if (index.column() == 0) ChannelsSelectItem(index.row());
           });
-  LIRPopupMenu = new QMenu(this);
+  LIRPopupMenu = new QMenu(this);  // a menu in the form's file would be its central widget
   LIRPopupMenu->setObjectName(QStringLiteral("LIRPopupMenu"));
-  LIRPopupMenu->addAction(actGetChannelsParam);
-  LIRPopupMenu->addAction(actSetChannelsParam);
+  LIRPopupMenu->addAction(pmiGetChannelsParam);
+  LIRPopupMenu->addAction(pmiSetChannelsParam);
   connect(Channels, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { LIRPopupMenu->popup(Channels->viewport()->mapToGlobal(at)); });
 
@@ -348,6 +410,7 @@ void TMainForm::actPortSelectExecute() {
 
 void TMainForm::actNetScanExecute() {
   StatusBar->showMessage(QStringLiteral("Пожалуйста, подождите..."));
+  Scanning = true;
   DisableLIRControls();
   for (QAction* a : {actNetScan, actPortSelect, actPortConfig})
     a->setEnabled(false);
@@ -378,6 +441,7 @@ void TMainForm::actNetScanExecute() {
   delete progress;
   for (QAction* a : {actNetScan, actPortSelect, actPortConfig})
     a->setEnabled(true);
+  Scanning = false;
   StatusBar->showMessage(QStringLiteral("Список доступных устройств."));
 }
 
@@ -488,11 +552,13 @@ bool TMainForm::PanelMouseDown(PanelButton& panel, Qt::MouseButton button) {
       StartTimerIfHeld();
       return true;
     case LIR::AccessDenied:
+      *panel.Held = false;  // the box takes the release
       Platform::MessageBox("Невозможно обратится к устройству с адресом " +
                                Main::Bracketed(SelectedAddress) + ".\nНеобходимо ввести пароль.",
                            "Отказано в доступе.", Platform::MbOk | Platform::MbIconHand);
       return false;
     case LIR::AccessNoAnswer:
+      *panel.Held = false;
       DeviceError("Ошибка при обращении к  устройству");
       return false;
     default:
@@ -527,6 +593,13 @@ void TMainForm::TimerTimer() {
   if (!any) Timer->stop();
 }
 
+bool TMainForm::event(QEvent* event) {
+  // The hints of what the pointer passes over while the scan pumps messages (the menu
+  // just left, the tool bar) must not take the place of the scan's own text.
+  if (event->type() == QEvent::StatusTip && Scanning) return true;
+  return QMainWindow::event(event);
+}
+
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   if (PanelButton* panel = Panel(watched)) {
     switch (event->type()) {
@@ -547,6 +620,16 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
         if (key->key() == Qt::Key_Space && !key->isAutoRepeat()) PanelMouseUp(*panel);
         return false;
       }
+      // The release would go elsewhere, or nowhere: let go, which is no release (Сброс does
+      // not re-read).
+      case QEvent::FocusOut:
+      case QEvent::WindowDeactivate:
+      case QEvent::Hide:
+        *panel->Held = false;
+        return false;
+      case QEvent::EnabledChange:
+        if (!panel->Button->isEnabled()) *panel->Held = false;
+        return false;
       default:
         return false;
     }
@@ -555,11 +638,13 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     LayOutDeviceProp();
     return false;
   }
-  if (watched == Net->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+  const bool leftDoubleClick = event->type() == QEvent::MouseButtonDblClick &&
+                               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+  if (watched == Net->viewport() && leftDoubleClick) {
     actSelectDeviceExecute();  // the press before it has selected the node
     return true;
   }
-  if (watched == Channels->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+  if (watched == Channels->viewport() && leftDoubleClick) {
     actSetChannelsParamExecute();  // any double-click in the list, on a row or below them
     return true;
   }
@@ -586,9 +671,9 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 
 void TMainForm::LayOutDeviceProp() {
   // The table follows all four edges, the panel buttons the right and bottom ones.
-  const int w = DeviceProp->width(), h = DeviceProp->height();
-  Channels->setGeometry(2, 15, w - (kDevicePropWidth - 622), h - (kDevicePropHeight - 258));
-  const int dx = w - kDevicePropWidth, dy = h - kDevicePropHeight;
+  const int dx = DeviceProp->width() - kDevicePropWidth;
+  const int dy = DeviceProp->height() - kDevicePropHeight;
+  Channels->setGeometry(2, 15, 620 + dx, 243 + dy);
   const int lefts[] = {78, 168, 258, 348, 438, 528};
   QPushButton* buttons[] = {btnPusk, btnStop, btnControl, btnKvitir, btnSbros, btnRestart};
   for (int i = 0; i < 6; ++i)
@@ -597,7 +682,10 @@ void TMainForm::LayOutDeviceProp() {
 
 void TMainForm::closeEvent(QCloseEvent* event) {
   event->accept();
-  // Closing the main window ends the program, whatever other window is open.
+  // A scan or a journal reading under way stops at its next step, sending nothing more;
+  // then closing the main window ends the program, whatever other window is open.
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (auto* progress = qobject_cast<TProgressForm*>(window)) progress->btnCancelClick();
   QCoreApplication::quit();
 }
 

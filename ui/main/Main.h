@@ -89,6 +89,7 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   QTimer* Timer;
 
  protected:
+  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
@@ -109,6 +110,7 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   void SetToolButtonVisible(QToolButton* button, bool visible);
   void LayOutDeviceProp();
   void StartTimerIfHeld();
+  bool Scanning = false;
 };
 
 extern TMainForm* MainForm;

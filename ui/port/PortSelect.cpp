@@ -1,9 +1,11 @@
 #include "ui/port/PortSelect.h"
 
 #include <QKeyEvent>
+#include <QLineEdit>
 
 #include "link/ModBus.h"
 #include "platform/UiQt.h"
+#include "ui/common/Fit.h"
 #include "ui/main/Main.h"
 
 TPortSelectForm* PortSelectForm = nullptr;
@@ -11,6 +13,8 @@ TPortSelectForm* PortSelectForm = nullptr;
 TPortSelectForm::TPortSelectForm(QWidget* parent) : QDialog(parent) {
   setupUi(this);
   Main::MakeFixedDialog(this);
+  Fit::FitText(Label1, 4);
+  connect(PortNamer, &QComboBox::editTextChanged, this, [this] { FitPortName(); });
   ListPorts();
   PortNamer->setEditText(QStringLiteral("COM2"));
   PortNamer->installEventFilter(this);
@@ -33,6 +37,21 @@ void TPortSelectForm::ListPorts() {
 void TPortSelectForm::showEvent(QShowEvent* event) {
   ListPorts();
   QDialog::showEvent(event);
+  FitPortName();  // the box has its size now
+}
+
+void TPortSelectForm::FitPortName() {
+  // A name such as /dev/ttyUSB0 is condensed to show whole in the narrow box (the list
+  // keeps its font).
+  QLineEdit* edit = PortNamer->lineEdit();
+  const QString name = edit->text();
+  QFont font = edit->font();
+  for (int stretch = 100; stretch >= 70; --stretch) {
+    font.setStretch(stretch);
+    if (QFontMetrics(font).horizontalAdvance(name) + 4 <= edit->width()) break;
+  }
+  edit->setFont(font);
+  PortNamer->setToolTip(name);
 }
 
 void TPortSelectForm::btnOkClick() {

@@ -19,6 +19,7 @@ class TPortSelectForm : public QDialog, public Ui::TPortSelectForm {
 
  private:
   void ListPorts();
+  void FitPortName();
 };
 
 extern TPortSelectForm* PortSelectForm;
