@@ -10,15 +10,25 @@ using Json = nlohmann::ordered_json;  // the file keeps the order a reader expec
 constexpr char kFormat[] = "Ирвалон: конфигурация прибора ЛИР";
 constexpr int kVersion = 1;
 
-// The fields of a channel, in the order of the record, with the largest value each takes.
+// The fields of a channel, in the order of the record, with the largest value each takes,
+// and as the channel table names them and shows a flag's two values.
 struct Field {
   const char* Name;
   int Max;
+  const char* Title;
+  const char *No, *Yes;
 };
-constexpr Field kChannelFields[] = {{"VrSrabat", 0xFFFF}, {"VrZaderj", 0xFFFF}, {"TypeInput", 1},
-                                    {"TypeChannel", 1},   {"ReleMode", 1},      {"ToRele", 1},
-                                    {"Srabat", 1},        {"Norm", 1},          {"Zvuk", 2},
-                                    {"ReleNumber", 0xFF}};
+constexpr Field kChannelFields[] = {
+    {"VrSrabat", 0xFFFF, "Время срабатывания", nullptr, nullptr},
+    {"VrZaderj", 0xFFFF, "Время задержки", nullptr, nullptr},
+    {"TypeInput", 1, "Тип входа", "Н.Р.", "Н.З."},
+    {"TypeChannel", 1, "Тип канала", "Запоминает", "Сквозной"},
+    {"ReleMode", 1, "Режим реле", "Блокировка", "Сигнализация"},
+    {"ToRele", 1, "Влияние на общее реле", "Нет", "Да"},
+    {"Srabat", 1, "В журнал при срабатывании", "Запрещено", "Разрешено"},
+    {"Norm", 1, "В журнал при переходе в норму", "Запрещено", "Разрешено"},
+    {"Zvuk", 2, "Звук", nullptr, nullptr},
+    {"ReleNumber", 0xFF, "Номер реле для канала", nullptr, nullptr}};
 
 int Get(const ChannelParam& p, int field) {
   const int values[] = {p.VrSrabat, p.VrZaderj, p.TypeInput, p.TypeChannel, p.ReleMode,
@@ -43,20 +53,18 @@ struct Entry {
   const char* Name;
   int Word, Shift;
   const char* Flag;
+  const char *ChannelTitle, *FlagTitle;  // as the settings dialog words them
 };
-constexpr Entry kEntries[] = {{"Pusk", 1, 8, "locked"},    {"Stop", 1, 0, "locked"},
-                              {"Control", 0, 8, "locked"}, {"Kvitir", 0, 0, "locked"},
-                              {"Sbros", 2, 0, "locked"},   {"Restart", 2, 8, "allowed"}};
+constexpr Entry kEntries[] = {
+    {"Pusk", 1, 8, "locked", "Канал для кнопки \"Пуск\"", "Блокировка кнопки \"Пуск\""},
+    {"Stop", 1, 0, "locked", "Канал для кнопки \"Стоп\"", "Блокировка кнопки \"Стоп\""},
+    {"Control", 0, 8, "locked", "Канал для кнопки \"Контроль\"", "Блокировка кнопки \"Контроль\""},
+    {"Kvitir", 0, 0, "locked", "Канал для кнопки \"Квитир.\"", "Блокировка кнопки \"Квитир.\""},
+    {"Sbros", 2, 0, "locked", "Канал для кнопки \"Сброс\"", "Блокировка кнопки \"Сброс\""},
+    {"Restart", 2, 8, "allowed", "Канал для авт. перезапуска", "Перезапуск насоса разрешен"}};
 
 int EntryByte(const std::array<uint16_t, 3>& words, const Entry& e) {
   return (words[e.Word] >> e.Shift) & 0xFF;
-}
-
-std::string ModelName(uint8_t model) {
-  if (model == Model4M) return "ЛИР-4М";
-  if (model == Model8M) return "ЛИР-8М";
-  if (model == Model12M) return "ЛИР-12М";
-  return "неопознанный";
 }
 
 // An integer member from 0 to max; false when it is missing or anything else.
@@ -81,6 +89,17 @@ bool Damaged(std::string& error, const std::string& where) {
   return false;
 }
 
+// "Нет" for no channel, the number otherwise.
+std::string NumberOrNone(int value) {
+  return value == 0 ? "Нет" : std::to_string(value);
+}
+
+std::string SoundText(int zvuk) {
+  if (zvuk == 0) return "Нет";
+  if (zvuk == 1 || zvuk == 2) return std::to_string(zvuk) + "Гц";
+  return "не определён";  // both sound bits set
+}
+
 }  // namespace
 
 int ChannelsOf(uint8_t model) {
@@ -89,7 +108,15 @@ int ChannelsOf(uint8_t model) {
   return 12;
 }
 
-bool ReadUnitConfig(uint8_t address, uint8_t model, UnitConfig& config) {
+std::string ModelName(uint8_t model) {
+  if (model == Model4M) return "ЛИР-4М";
+  if (model == Model8M) return "ЛИР-8М";
+  if (model == Model12M) return "ЛИР-12М";
+  return "неопознанный";
+}
+
+bool ReadUnitConfig(uint8_t address, uint8_t model, UnitConfig& config,
+                    const std::function<bool(int done)>& goOn) {
   UnitConfig read;
   read.Model = model;
   read.Address = address;
@@ -97,8 +124,10 @@ bool ReadUnitConfig(uint8_t address, uint8_t model, UnitConfig& config) {
     p.Zvuk = kUnknownSound;  // left so by a read that finds both sound bits set
   ModBus::RegisterArray settings{};
   uint8_t type = 0xFF;
-  if (!ReadChannelsParam(address, 0, static_cast<uint8_t>(ChannelsOf(model)), read.Params) ||
-      !ReadSettings(address, settings) || !ReadCommonReleType(address, type))
+  const auto step = [&goOn](int done, bool ok) { return ok && (!goOn || goOn(done)); };
+  if (!step(1,
+            ReadChannelsParam(address, 0, static_cast<uint8_t>(ChannelsOf(model)), read.Params)) ||
+      !step(2, ReadSettings(address, settings)) || !step(3, ReadCommonReleType(address, type)))
     return false;
   read.Settings = {settings[0], settings[1], settings[2]};
   read.CommonRele = type <= 1 ? type : -1;
@@ -233,6 +262,41 @@ std::vector<Difference> Compare(const UnitConfig& unit, const UnitConfig& file) 
   if (unit.CommonRele != file.CommonRele)
     differences.push_back({0, "commonReleType", unit.CommonRele, file.CommonRele});
   return differences;
+}
+
+DifferenceText Describe(const Difference& d) {
+  const auto both = [&d](const std::function<std::string(int)>& text) {
+    return DifferenceText{std::string(), text(d.InUnit), text(d.InFile)};
+  };
+  const auto yesNo = [](int v) { return std::string(v ? "Да" : "Нет"); };
+  for (const Field& f : kChannelFields) {
+    if (d.Field != f.Name) continue;
+    DifferenceText t = both([&f](int v) {
+      if (f.No) return std::string(v ? f.Yes : f.No);
+      if (std::string(f.Name) == "Zvuk") return SoundText(v);
+      if (std::string(f.Name) == "ReleNumber") return NumberOrNone(v);
+      return std::to_string(v);
+    });
+    t.Field = "Канал " + std::to_string(d.Channel) + ": " + f.Title;
+    return t;
+  }
+  for (const Entry& e : kEntries) {
+    if (d.Field == std::string(e.Name) + ".channel") {
+      DifferenceText t = both(NumberOrNone);
+      t.Field = e.ChannelTitle;
+      return t;
+    }
+    if (d.Field == std::string(e.Name) + "." + e.Flag) {
+      DifferenceText t = both(yesNo);
+      t.Field = e.FlagTitle;
+      return t;
+    }
+  }
+  DifferenceText t = both([](int v) {
+    return std::string(v < 0 ? "не определён" : v ? "Н.З." : "Н.Р.");
+  });
+  t.Field = d.Field == "commonReleType" ? "Общее реле (тип)" : d.Field;
+  return t;
 }
 
 }  // namespace LIR

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,10 +26,15 @@ struct UnitConfig {
 };
 
 int ChannelsOf(uint8_t model);
+// "ЛИР-4М", "ЛИР-8М", "ЛИР-12М"; "неопознанный" for another code.
+std::string ModelName(uint8_t model);
 
 // Reads the configuration of the unit at `address`: three transactions. On false nothing is
-// changed and ModBus::LastError() says why.
-bool ReadUnitConfig(uint8_t address, uint8_t model, UnitConfig& config);
+// changed and ModBus::LastError() says why. `goOn`, when given, hears after each transaction
+// how many are done; its false stops the reading there (false, with LastError() None).
+constexpr int kReadSteps = 3;
+bool ReadUnitConfig(uint8_t address, uint8_t model, UnitConfig& config,
+                    const std::function<bool(int done)>& goOn = nullptr);
 // Writes what the file may change: the channels' parameters, the settings, and the relay type
 // unless it is unknown (-1). Three transactions at most; false at the first that fails.
 bool WriteUnitConfig(uint8_t address, const UnitConfig& config);
@@ -46,5 +52,12 @@ struct Difference {
   int InUnit, InFile;
 };
 std::vector<Difference> Compare(const UnitConfig& unit, const UnitConfig& file);
+
+// A difference as the windows show such values: the field by its Russian name ("Канал 3:
+// Тип входа", "Блокировка кнопки "Пуск""), the values as words ("Н.З.", "1Гц", "Нет").
+struct DifferenceText {
+  std::string Field, InUnit, InFile;
+};
+DifferenceText Describe(const Difference& difference);
 
 }  // namespace LIR

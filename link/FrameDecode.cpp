@@ -148,6 +148,35 @@ std::string ExceptionMeaning(uint8_t code) {
   }
 }
 
+std::string FaultText(ModBus::Error error, uint8_t exception) {
+  using E = ModBus::Error;
+  switch (error) {
+    case E::None:
+      return std::string();
+    case E::BadCount:
+      return "недопустимое число регистров";
+    case E::WriteFailed:
+      return "запрос не передан";
+    case E::NoAnswer:
+      return "нет ответа";
+    case E::ShortAnswer:
+      return "ответ оборван";
+    case E::BadCrc:
+      return "ошибка контрольной суммы (CRC)";
+    case E::Exception: {
+      const std::string meaning = ExceptionMeaning(exception);
+      return "исключение " + Number(exception) + (meaning.empty() ? "" : " (" + meaning + ")");
+    }
+    case E::WrongAddress:
+      return "ответ с другого адреса";
+    case E::WrongAnswer:
+      return "ответ не на этот запрос";
+    case E::PortLost:
+      return "порт потерян";
+  }
+  return std::string();
+}
+
 std::string Hex(const std::vector<uint8_t>& bytes) {
   std::string text;
   char byte[4];

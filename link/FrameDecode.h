@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "link/ModBus.h"
+
 namespace FrameDecode {
 
 struct Frame {
@@ -21,6 +23,10 @@ std::vector<std::string> Describe(const Frame& frame, const Frame* request);
 
 // The meaning of a Modbus exception code; empty for a code without a standard meaning.
 std::string ExceptionMeaning(uint8_t code);
+
+// What went wrong in a failed transaction, as the status bar names it: "нет ответа",
+// "исключение 2 (недопустимый адрес данных)"; empty for Error::None.
+std::string FaultText(ModBus::Error error, uint8_t exception);
 
 // The bytes in upper-case hexadecimal, separated by spaces: "01 03 00 00".
 std::string Hex(const std::vector<uint8_t>& bytes);

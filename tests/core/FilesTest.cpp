@@ -8,6 +8,7 @@
 #include "device/JournalFile.h"
 #include "device/UnitConfig.h"
 #include "link/FrameDecode.h"
+#include "link/FrameLog.h"
 #include "sim/Simulator.h"
 
 namespace {
@@ -70,6 +71,47 @@ TEST(Files, FramesDecodedAgainstTheirRequests) {
     }
 }
 
+// The frames behind a ring of 20 slots: a cell leads to its frame while all its bytes are there.
+TEST(Files, FrameLogFollowsTheRing) {
+  TFrameLog log(20);
+  const Bytes request = WithCrc({3, 4, 0, 4, 0, 1}), answer = WithCrc({3, 4, 2, 0, 5});
+  log.Add(100, 0, request.data(), 8);  // slots 0..7
+  log.Add(112, 1, answer.data(), 7);   // 8..14
+  EXPECT_EQ(std::vector<long>({log.FrameAt(0), log.FrameAt(7), log.FrameAt(14), log.FrameAt(15),
+                               log.FrameAt(20)}),
+            std::vector<long>({0, 0, 1, -1, -1}));
+  EXPECT_EQ(log.Line(0), "Запрос, 100 мс\t" + FrameDecode::Hex(request) +
+                             "\tАдрес: 3; Функция: 4 (чтение входных регистров); Регистр 4; "
+                             "Контрольная сумма: верна; Ответ через 12 мс");
+  EXPECT_EQ(log.Describe(1)[4], "4 = 5 (0x0005)");  // read against its request
+  log.Add(200, 0, request.data(), 8);               // 15..19, 0..2: the first request is gone
+  log.Add(300, 0, request.data(), 8);               // 3..10: the answer too
+  ASSERT_EQ(log.Size(), 2u);
+  EXPECT_EQ(std::vector<long>({log.FrameAt(2), log.FrameAt(3), log.FrameAt(11), log.FrameAt(14)}),
+            std::vector<long>({0, 1, -1, -1}));
+  EXPECT_EQ(log.Describe(0).back(), "Полного ответа нет");
+  log.Add(400, 1, answer.data(), 7);  // the 200 ms request goes
+  EXPECT_EQ(log.Describe(1)[0], "Ответ, 400 мс, через 100 мс после запроса");
+  log.Add(500, 0, Bytes(21).data(), 21);  // longer than the ring: kept by none
+  EXPECT_EQ(log.Size(), 0u);
+  log.Clear();
+  log.Add(600, 1, answer.data(), 7);
+  EXPECT_TRUE(log.FrameAt(0) == 0 && !log.RequestOf(0) && log.Describe(0)[0] == "Ответ, 600 мс");
+  TFrameLog after(20, 5);  // five bytes of no frame before it
+  after.Add(0, 0, request.data(), 8);
+  EXPECT_EQ(std::vector<long>({after.FrameAt(4), after.FrameAt(5)}), std::vector<long>({-1, 0}));
+
+  using E = ModBus::Error;
+  const std::pair<E, std::string> faults[] = {{E::None, ""},
+                                              {E::NoAnswer, "нет ответа"},
+                                              {E::WrongAddress, "ответ с другого адреса"},
+                                              {E::PortLost, "порт потерян"}};
+  for (const auto& [error, text] : faults)
+    EXPECT_EQ(FrameDecode::FaultText(error, 0), text);
+  EXPECT_EQ(FrameDecode::FaultText(E::Exception, 2), "исключение 2 (недопустимый адрес данных)");
+  EXPECT_EQ(FrameDecode::FaultText(E::Exception, 9), "исключение 9");
+}
+
 TEST(Files, CsvForRussianSpreadsheets) {
   EXPECT_EQ(LIR::CsvText({{"Прибор", "[3] ЛИР-8М"}, {"1", "a;b", "say \"hi\"", "two\nlines"}}),
             "\xEF\xBB\xBF"
@@ -113,6 +155,19 @@ TEST(Files, ConfigurationRoundTripsAndRefusesWhatIsNotOne) {
   EXPECT_EQ(d[0].Field, "VrZaderj");
   EXPECT_EQ(d[1].Field + " " + std::to_string(d[1].InUnit), "Pusk.locked 1");
   EXPECT_EQ(d[2].Field + " " + std::to_string(d[2].InUnit), "commonReleType -1");
+  // As the windows word them.
+  const std::pair<LIR::Difference, std::string> texts[] = {
+      {d[0], "Канал 3: Время задержки|40|2"},
+      {d[1], "Блокировка кнопки \"Пуск\"|Да|Нет"},
+      {d[2], "Общее реле (тип)|не определён|Н.З."},
+      {{5, "TypeInput", 1, 0}, "Канал 5: Тип входа|Н.З.|Н.Р."},
+      {{1, "Zvuk", 0xFF, 1}, "Канал 1: Звук|не определён|1Гц"},
+      {{2, "ReleNumber", 0, 4}, "Канал 2: Номер реле для канала|Нет|4"},
+      {{0, "Restart.channel", 3, 0}, "Канал для авт. перезапуска|3|Нет"}};
+  for (const auto& [difference, text] : texts) {
+    const LIR::DifferenceText t = LIR::Describe(difference);
+    EXPECT_EQ(t.Field + "|" + t.InUnit + "|" + t.InFile, text);
+  }
 
   // Damaged, foreign, or not writable: refused with a sentence, nothing taken.
   auto edited = [&](const std::string& from, const std::string& to) {
@@ -163,6 +218,11 @@ TEST(Files, ConfigurationCarriedBetweenUnits) {
   LIR::UnitConfig kept = fromTwo;
   EXPECT_FALSE(LIR::ReadUnitConfig(2, LIR::Model8M, kept));
   EXPECT_TRUE(LIR::Compare(kept, fromTwo).empty());
+  int done = 0;  // stopped by its caller after the second step: nothing taken
+  kept.Settings = {};
+  EXPECT_FALSE(
+      LIR::ReadUnitConfig(1, LIR::Model8M, kept, [&done](int d) { return (done = d) < 2; }));
+  EXPECT_EQ(done * 10 + kept.Settings[0], 20);
   ModBus::Port->Close();
 }
 
