@@ -44,6 +44,7 @@ TTrafficForm::TTrafficForm(QWidget* parent) : QWidget(parent), ui(new Ui::TTraff
   connect(pbBox, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { pmMenu->popup(pbBox->mapToGlobal(at)); });
   connect(miClear, &QAction::triggered, this, [this] { miClearClick(); });
+  SetUpFrames();
 
   SetArraySize(kRingSize);
   LastIndex = -1;
@@ -68,10 +69,12 @@ void TTrafficForm::SetArraySize(uint16_t size) {
   Directions.resize(size);
   // The newest byte must stay inside the ring.
   if (LastIndex >= size) LastIndex = static_cast<int32_t>(size) - 1;
+  Frames = TFrameLog(size, static_cast<uint64_t>(LastIndex + 1));
 }
 
 void TTrafficForm::AddBytes(const uint8_t* buffer, uint16_t count, uint8_t direction) {
-  if (count == 0 || Bytes.empty()) return;
+  if (count == 0 || Bytes.empty() || pmiPause->isChecked()) return;
+  Frames.Add(Clock.elapsed(), direction, buffer, count);
   const int32_t last = static_cast<int32_t>(ArraySize()) - 1;
   for (uint16_t k = 0; k < count; ++k) {
     if (LastIndex < last) {
@@ -137,6 +140,7 @@ void TTrafficForm::pbBoxPaint(QPainter& canvas) {
 void TTrafficForm::miClearClick() {
   LastIndex = -1;
   Wrapped = false;
+  Frames.Clear();
   pbBox->repaint();  // the box, at once, as AddBytes draws it
 }
 

@@ -3,6 +3,7 @@
 // newest bytes shown in hexadecimal, sent and received told apart by their colours.
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QPainter>
 #include <QStringList>
@@ -11,6 +12,8 @@
 #include <functional>
 #include <memory>
 #include <vector>
+
+#include "link/FrameLog.h"
 
 namespace Ui {
 class TTrafficForm;
@@ -59,8 +62,23 @@ class TTrafficForm : public QWidget {
   int32_t LastIndex = -1;
   bool Wrapped = false;
 
+  // The frames behind the ring, explained (TrafficFrames.cpp): the decoding of the frame
+  // under a cell as the box's tip; recording paused; the frames shown copied, all saved.
+  TFrameLog Frames{0};
+  QAction *pmiPause, *pmiCopy, *pmiSave;
+  QString FrameTip(const QPoint& at, QRect* cell = nullptr) const;  // empty off any frame
+  QStringList ShownFrames() const;  // one line a frame, oldest first
+  void pmiCopyClick();
+  void pmiSaveClick();
+  bool SaveFrames(const QString& path);  // every frame kept, one line each; UTF-8
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   std::unique_ptr<Ui::TTrafficForm> ui;
+  QElapsedTimer Clock;  // the frames' times, from the monitor's creation at start-up
+  void SetUpFrames();
   void ForEachVisibleCell(const std::function<void(int32_t slot, int x, int y)>& cell) const;
 };
 

@@ -1,0 +1,115 @@
+// What the engineer on site gets beyond the operations on a unit, in the real forms on a
+// simulated line: the traffic decoded, the journal and the configuration as files, the live
+// lamps and the fault named.
+
+#include <QClipboard>
+#include <QFile>
+#include <QHelpEvent>
+#include <QRegularExpression>
+#include <QStyleOptionButton>
+#include <QToolTip>
+
+#include "Harness.h"
+#include "device/UnitConfig.h"
+#include "ui/dialogs/Journal.h"
+#include "ui/main/Images.h"
+
+using namespace Qt::StringLiterals;
+
+class FieldTest : public QObject {
+  Q_OBJECT
+
+  Gui::Line line_{Sim::LineSetup{},
+                  {Gui::Unit(2, 6), Gui::Unit(3, 6), Gui::Unit(4, 7), Gui::Unit(6, 6, false)}};
+  Gui::Boxes boxes_;
+
+  Sim::Simulator& Sim() { return line_.Sim(); }
+  QString Path(const QString& name) { return QString::fromStdString(line_.Folder()) + "/" + name; }
+  static QByteArray Read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }
+  static void Use(uint8_t address, uint8_t model) {
+    Main::SelectedAddress = address;
+    Main::SelectedModel = model;
+  }
+  // The boxes, then the status bar.
+  QStringList Seen() { return boxes_.TakeTexts() << MainForm->StatusBar->currentMessage(); }
+  QStringList Writes() {
+    return Gui::Requests(Sim().TakeLog()).filter(QRegularExpression("^(6|16) "));
+  }
+
+  // The traffic box's tip at the cell k places left of the newest one.
+  static QString Tip(int k) {
+    QWidget* box = TrafficForm->pbBox;
+    const QPoint at(box->width() - 24 - 20 * k + 12, box->height() - 8);
+    QHelpEvent help(QEvent::ToolTip, at, box->mapToGlobal(at));
+    QApplication::sendEvent(box, &help);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+  }
+
+  static bool LampLit(int row) {
+    const QImage lamp = MainForm->Channels->item(row, 0)->icon().pixmap(16).toImage();
+    return lamp == Images::Pixmap(Images::LampsRedLit).toImage();
+  }
+
+ private slots:
+  void initTestCase() { CreateForms(); }
+
+  void namesAndHints() {
+    QStringList missing;
+    for (QAction* a : {TrafficForm->pmiPause, TrafficForm->pmiCopy, TrafficForm->pmiSave})
+      if (a->toolTip().isEmpty() || a->statusTip().isEmpty()) missing << a->objectName();
+    QCOMPARE(missing, QStringList{});
+    QCOMPARE(TrafficForm->pmMenu->actions().value(0), TrafficForm->miClear);
+    QVERIFY(TrafficForm->pmiPause->isCheckable());
+  }
+
+  void trafficDecodedPausedCopiedSaved() {
+    TTrafficForm* t = TrafficForm;
+    t->show();
+    QVERIFY(QTest::qWaitForWindowExposed(t));
+    uint16_t state = 0;
+    QVERIFY(Sim().SetChannelInput(2, 2, true) && LIR::ReadChannelsState(2, state));
+    const QStringList answer = Tip(0).split('\n'), request = Tip(7).split('\n');
+    QVERIFY2(answer[0].startsWith(u"Ответ, "_s) && answer[0].endsWith(u" мс после запроса"_s),
+             qPrintable(answer[0]));
+    QCOMPARE(answer.mid(1),
+             (QStringList{"Адрес: 2", "Функция: 4 (чтение входных регистров)", "Байтов данных: 2",
+                          QString::asprintf("4 = %u (0x%04X)", state, state),
+                          "Контрольная сумма: верна"}));
+    QVERIFY(request[0].startsWith(u"Запрос, "_s) && request.value(5).startsWith(u"Ответ через "_s));
+    QCOMPARE(request.mid(1, 4), (QStringList{"Адрес: 2", "Функция: 4 (чтение входных регистров)",
+                                             "Регистр 4", "Контрольная сумма: верна"}));
+    // Answers that are not the answer, as the line gave them.
+    Sim().InjectFault(Sim::FaultKind::OtherAddress, 9, 1);
+    QVERIFY(!LIR::ReadChannelsState(2, state));
+    QCOMPARE(Tip(0).split('\n').value(1), u"Адрес: 9 — ответ другого устройства: запрос был к 2"_s);
+    Sim().InjectFault(Sim::FaultKind::Corrupt, 0, 1);
+    QVERIFY(!LIR::ReadChannelsState(2, state));
+    QVERIFY(Tip(0).split('\n').last().startsWith(u"Контрольная сумма: неверна"_s));
+    QToolTip::hideText();
+    QVERIFY(Gui::WaitFor([] { return !QToolTip::isVisible(); }, 2000));
+    QCOMPARE(Tip(60), QString());  // a cell with no byte
+    // Paused: nothing recorded until pressed again.
+    const int32_t last = t->LastIndex;
+    t->pmiPause->trigger();
+    QVERIFY(LIR::ReadChannelsState(2, state) && t->LastIndex == last);
+    t->pmiPause->trigger();
+    QVERIFY(LIR::ReadChannelsState(2, state));
+    // All eight frames are shown: copied, and saved alike.
+    t->pmiCopy->trigger();
+    const QStringList copied = QGuiApplication::clipboard()->text().split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(copied.size(), 8);
+    QVERIFY(copied[0].startsWith(u"Запрос, "_s) && copied[0].contains(u"\t02 04 00 04 00 01 "_s) &&
+            copied[0].contains(u"\tАдрес: 2; Функция: 4"_s));
+    QVERIFY(copied[3].contains(u"Адрес: 9 — ответ другого устройства"_s));
+    QVERIFY(t->SaveFrames(Path("traffic.txt")));
+    QCOMPARE(QString::fromUtf8(Read(Path("traffic.txt"))).split("\r\n", Qt::SkipEmptyParts),
+             copied);
+    t->hide();
+  }
+};
+
+QTEST_MAIN(FieldTest)
+#include "FieldTest.moc"
