@@ -109,6 +109,43 @@ class FieldTest : public QObject {
              copied);
     t->hide();
   }
+
+  void journalSavedAsCsv() {
+    QVERIFY(Sim().SetJournal(2, 3, 2));  // records 2, 1, 1000, newest first
+    Use(2, 6);
+    const QString path = Path("journal.csv");
+    QStringList shown;
+    QVERIFY(Gui::RunDialog(boxes_, MainForm->actJournal, JournalForm, [&] {
+      QTableWidget* list = JournalForm->Journal;
+      for (int row = 0; row < list->rowCount(); ++row) {
+        QStringList texts;
+        for (int c = 0; c < list->columnCount(); ++c)
+          texts << list->item(row, c)->text();
+        shown << texts.join(';');
+      }
+      QPushButton* save = JournalForm->btnSave;  // left of the others, its text whole
+      QStyleOptionButton frame;
+      frame.initFrom(save);
+      QVERIFY(
+          save->geometry().right() < JournalForm->btnRefresh->x() &&
+          save->fontMetrics().horizontalAdvance(save->text()) <=
+              save->style()->subElementRect(QStyle::SE_PushButtonContents, &frame, save).width());
+      boxes_.AnswerFile(path);
+      save->click();
+    }));
+    const QByteArray file = Read(path);
+    QVERIFY(file.startsWith("\xEF\xBB\xBF"));
+    const QStringList lines = QString::fromUtf8(file.mid(3)).split("\r\n");
+    QCOMPARE(lines.value(0), u"Журнал устройства;[2] ЛИР-8М"_s);
+    QVERIFY2(QRegularExpression(u"^Время чтения;\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d$"_s)
+                 .match(lines.value(1))
+                 .hasMatch(),
+             qPrintable(lines.value(1)));
+    QCOMPARE(
+        lines.mid(2),
+        QStringList({"", "Номер записи;Дата;Время;Канал;Тип срабатывания;Номер записи в устройстве",
+                     shown.value(0) + ";2", shown.value(1) + ";1", shown.value(2) + ";1000", ""}));
+  }
 };
 
 QTEST_MAIN(FieldTest)

@@ -6,7 +6,9 @@
 #include <QAction>
 #include <QDialog>
 #include <QDir>
+#include <QFileDialog>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QStyleOptionHeader>
 #include <QWindow>
@@ -38,6 +40,14 @@ void Boxes::Poll() {
   QWidget* modal = QApplication::activeModalWidget();
   if (!modal || !modal->isVisible() || modal->property("answered").toBool()) return;
   modal->setProperty("answered", true);
+  if (auto* files = qobject_cast<QFileDialog*>(modal); files && !files_.isEmpty())
+    return QTimer::singleShot(0, files, [files, path = files_.takeFirst()] {
+      files->selectFile(path);
+      // The name box keeps what it had while it has the focus: the name goes there too.
+      if (auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        name->setText(path);
+      static_cast<QDialog*>(files)->accept();  // the file dialog's own, through the public slot
+    });
   auto* box = qobject_cast<QMessageBox*>(modal);
   // A dialog's handler runs from the event loop, free to bring up boxes that are answered too.
   if (!box)

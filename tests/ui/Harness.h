@@ -36,6 +36,8 @@ class Boxes : public QObject {
   Boxes();
   ~Boxes() override { qApp->removeEventFilter(this); }
   void Answer(QMessageBox::StandardButton button) { answers_.append(button); }
+  // The next file dialog is given this name and accepted.
+  void AnswerFile(const QString& path) { files_.append(path); }
   // Called once for every other modal dialog that comes up.
   void OnDialog(std::function<void(QWidget*)> handler) { onDialog_ = std::move(handler); }
   QList<Box> Take() { return std::exchange(seen_, {}); }  // the boxes seen since the last call
@@ -50,6 +52,7 @@ class Boxes : public QObject {
   void Poll();
   QTimer timer_;
   QList<QMessageBox::StandardButton> answers_;
+  QStringList files_;
   QList<Box> seen_;
   std::function<void(QWidget*)> onDialog_;
 };

@@ -1,6 +1,8 @@
 #include "ui/common/Fit.h"
 
 #include <QPainter>
+#include <QPushButton>
+#include <QStyleOptionButton>
 #include <QStyleOptionHeader>
 #include <QTableWidget>
 
@@ -12,6 +14,20 @@ void FitText(QWidget* widget, int gap) {
        --stretch) {
     font.setStretch(stretch);
     widget->setFont(font);
+  }
+}
+
+void FitButtonText(QPushButton* button, int gap) {
+  QStyleOptionButton option;
+  option.initFrom(button);
+  const int room =
+      button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width() - gap;
+  QFont font = button->font();
+  for (int stretch = 99;
+       stretch >= 70 && QFontMetrics(button->font()).horizontalAdvance(button->text()) > room;
+       --stretch) {
+    font.setStretch(stretch);
+    button->setFont(font);
   }
 }
 

@@ -5,12 +5,16 @@
 
 #include <QHeaderView>
 
+class QPushButton;
 class QTableWidget;
 
 namespace Fit {
 
 // Condenses the widget's font until its text leaves `gap` pixels of its width free.
 void FitText(QWidget* widget, int gap);
+// Condenses a button's font until its text fits within its frame, with `gap` pixels to
+// spare: a button's own size hint asks for more room than a narrow place gives.
+void FitButtonText(QPushButton* button, int gap);
 
 }  // namespace Fit
 

@@ -49,8 +49,8 @@ QString TimeText(const LIR::JournalRecord& r) {
 TJournalForm::TJournalForm(QWidget* parent) : QDialog(parent) {
   setupUi(this);
   resize(kDesignWidth, kDesignHeight);
-  // Narrower than this the buttons would leave the window.
-  setMinimumSize(kDesignWidth - 66, 120);
+  // Narrower than this the buttons would overlap "Сохранить…" at the left.
+  setMinimumSize(kDesignWidth, 120);
   setWindowIcon(Images::Icon(Images::Notepad));
   // Titles from the left, as a list view has them, in two lines where one is too narrow.
   Journal->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -61,6 +61,8 @@ TJournalForm::TJournalForm(QWidget* parent) : QDialog(parent) {
   connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
   connect(btnRefresh, &QPushButton::clicked, this, [this] { btnRefreshClick(); });
   connect(btnClear, &QPushButton::clicked, this, [this] { btnClearClick(); });
+  connect(btnSave, &QPushButton::clicked, this, [this] { btnSaveClick(); });
+  Fit::FitButtonText(btnSave, 2);
 }
 
 void TJournalForm::resizeEvent(QResizeEvent* event) {
@@ -69,6 +71,7 @@ void TJournalForm::resizeEvent(QResizeEvent* event) {
   btnRefresh->move(70 + dx, 318 + dy);
   btnClear->move(168 + dx, 318 + dy);
   btnOk->move(266 + dx, 318 + dy);
+  btnSave->move(4, 318 + dy);
   QDialog::resizeEvent(event);
 }
 
@@ -80,6 +83,7 @@ void TJournalForm::AccessError() {
 void TJournalForm::Init(uint8_t address) {
   setWindowTitle(QStringLiteral("Журнал устройства [%1]").arg(int{address}));
   Address = address;
+  ReadTime = QDateTime::currentDateTime();
   Journal->setRowCount(0);
   btnClear->setEnabled(true);
 
@@ -131,13 +135,13 @@ void TJournalForm::ReadRecords(uint16_t latest, uint16_t count) {
     progress->Repaint();
     QCoreApplication::processEvents();  // where Cancel is seen
     if (!progress->Running) break;
-    AddRow(n, record);
+    AddRow(n, RecordNumber(latest, i), record);
   }
 
   progress->StopProgress();
 }
 
-void TJournalForm::AddRow(int number, const LIR::JournalRecord& record) {
+void TJournalForm::AddRow(int number, uint16_t k, const LIR::JournalRecord& record) {
   const int row = Journal->rowCount();
   Journal->insertRow(row);
   const QString texts[] = {QString::number(number), DateText(record), TimeText(record),
@@ -145,6 +149,7 @@ void TJournalForm::AddRow(int number, const LIR::JournalRecord& record) {
                            record.Alarm ? QStringLiteral("Авария") : QStringLiteral("Норма")};
   for (int c = 0; c < 5; ++c)
     Journal->setItem(row, c, new QTableWidgetItem(texts[c]));
+  Journal->item(row, 0)->setData(Qt::UserRole, k);  // the unit's own number, for the file
 }
 
 void TJournalForm::btnRefreshClick() {
