@@ -174,7 +174,7 @@ const Fault kFaults[] = {
     {"exception", Kind::Exception, [](int) { return 0; }, false, Error::Exception},
     {"split-short", Kind::Split, [](int) { return 40; }, true, Error::None},
     {"split-long", Kind::Split, [](int) { return 400; }, false, Error::ShortAnswer},
-    {"late-inside", Kind::Late, [](int n) { return TotalTimeoutMs(n) - 130; }, true, Error::None},
+    {"late-inside", Kind::Late, [](int n) { return TotalTimeoutMs(n) - 200; }, true, Error::None},
     {"late-outside", Kind::Late, [](int n) { return TotalTimeoutMs(n) + 130; }, false,
      Error::NoAnswer},
     {"noise", Kind::Noise, [](int) { return 4; }, false, Error::BadCrc},

@@ -175,8 +175,9 @@ class Soak {
       return false;
     }
     if (ok == spoilt) {
-      std::fprintf(stderr, "%s answer %s (fault %s)\n", spoilt ? "spoilt" : "good",
-                   ok ? "taken" : "refused", fault_ < 0 ? "none" : kFaults[fault_].Name);
+      std::fprintf(stderr, "%s answer %s (fault %s, error %d)\n", spoilt ? "spoilt" : "good",
+                   ok ? "taken" : "refused", fault_ < 0 ? "none" : kFaults[fault_].Name,
+                   static_cast<int>(ModBus::LastError()));
       return false;
     }
     return true;
@@ -186,9 +187,12 @@ class Soak {
     const FaultRow& f = kFaults[fault_];
     const int total = 10 * n + 200;
     uint32_t param = 0;
-    if (f.FaultKind == Kind::Split) param = f.Spoils ? 400 : 40;
+    // Margins that a loaded machine does not eat up: inside the time-out, or so far outside it
+    // that the master's next request comes first and the unit, hearing it, drops the rest (a
+    // rest sent just as the request goes out collides with the next answer, as on a real line).
+    if (f.FaultKind == Kind::Split) param = f.Spoils ? 1000 : 40;
     if (f.FaultKind == Kind::Late)
-      param = static_cast<uint32_t>(f.Spoils ? total + 130 : total - 130);
+      param = static_cast<uint32_t>(f.Spoils ? total + 1000 : total - 200);
     if (f.FaultKind == Kind::Noise) param = 1 + random_() % 8;
     if (f.FaultKind == Kind::OtherAddress) param = 2;
     if (f.FaultKind == Kind::Truncated) param = 1 + random_() % 3;
