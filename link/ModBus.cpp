@@ -8,6 +8,7 @@ namespace {
 TPort gPort;
 
 std::function<void(const uint8_t*, uint16_t, uint8_t)> gSink;
+std::function<void(uint8_t, uint8_t)> gFailureSink;
 
 Error gError = Error::None;
 uint8_t gException = 0;
@@ -50,7 +51,8 @@ bool IsException(const uint8_t* answer, uint8_t address, uint8_t function) {
 }
 
 bool SendFrame(const uint8_t* bytes, uint16_t length) {
-  if (Port->Write(bytes, length) != length) return Fail(Error::WriteFailed);
+  if (Port->Write(bytes, length) != length)
+    return Fail(Port->Lost() ? Error::PortLost : Error::WriteFailed);
   if (gSink) gSink(bytes, length, Sent);
   return true;
 }
@@ -63,6 +65,7 @@ bool ReceiveFrame(uint8_t* buffer, uint16_t length, uint8_t address, uint8_t fun
     if (gSink) gSink(buffer, length, Received);
     return true;
   }
+  if (Port->Lost()) return Fail(Error::PortLost);
   if (n <= 0) return Fail(Error::NoAnswer);
   // An exception answer is shorter than every answer the master waits for.
   if (n == kExceptionLength && IsException(buffer, address, function) && CrcMatches(buffer, 3))
@@ -73,7 +76,7 @@ bool ReceiveFrame(uint8_t* buffer, uint16_t length, uint8_t address, uint8_t fun
 // Sends the request in `frame` and reads its answer of `answerLength` bytes over it. The
 // answer counts only when it is the answer to this request: another unit's answer, a late
 // or stray one, or noise of the right length must never pass for this unit's data.
-bool Transact(Frame& frame, uint16_t requestLength, uint16_t answerLength) {
+bool Exchange(Frame& frame, uint16_t requestLength, uint16_t answerLength) {
   const uint8_t address = frame[0], function = frame[1];
   // Reads answer with their byte count; writes repeat the request's bytes 2..5.
   const bool echoed = function == 6 || function == 16;
@@ -81,6 +84,7 @@ bool Transact(Frame& frame, uint16_t requestLength, uint16_t answerLength) {
   std::copy_n(frame.begin() + 2, request.size(), request.begin());
   const uint8_t byteCount = static_cast<uint8_t>(answerLength - 5);
 
+  if (Port->Lost() && !Port->Reconnect()) return Fail(Error::PortLost);
   if (!SendFrame(frame.data(), requestLength)) return false;
   if (!ReceiveFrame(frame.data(), answerLength, address, function)) return false;
   if (!CrcMatches(frame.data(), answerLength - 2)) return Fail(Error::BadCrc);
@@ -93,6 +97,13 @@ bool Transact(Frame& frame, uint16_t requestLength, uint16_t answerLength) {
   gError = Error::None;
   gException = 0;
   return true;
+}
+
+bool Transact(Frame& frame, uint16_t requestLength, uint16_t answerLength) {
+  const uint8_t address = frame[0], function = frame[1];
+  if (Exchange(frame, requestLength, answerLength)) return true;
+  if (gFailureSink) gFailureSink(address, function);
+  return false;
 }
 
 bool ReadRegisters(uint8_t function, uint8_t address, uint16_t first, uint16_t count,
@@ -163,6 +174,10 @@ Error LastError() {
 
 uint8_t LastException() {
   return gException;
+}
+
+void SetFailureSink(std::function<void(uint8_t, uint8_t)> sink) {
+  gFailureSink = std::move(sink);
 }
 
 void SetTrafficSink(std::function<void(const uint8_t*, uint16_t, uint8_t)> sink) {

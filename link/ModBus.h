@@ -41,9 +41,14 @@ enum class Error : uint8_t {
   Exception,     // the unit answered with an exception (LastException gives its code)
   WrongAddress,  // an answer from another address
   WrongAnswer,   // an answer of another function, length or echo: not for this request
+  PortLost,      // the line has gone (Port->Lost(), Port->LastFault() says how), or is not back
 };
 Error LastError();
 uint8_t LastException();  // the exception code when LastError() is Exception, else 0
+
+// Told of every failed transaction, after LastError() has been set: the unit's address and
+// the function asked. An empty function stops the telling.
+void SetFailureSink(std::function<void(uint8_t address, uint8_t function)> sink);
 
 // Receives every complete frame sent or received; an empty function stops the recording.
 void SetTrafficSink(

@@ -32,49 +32,84 @@ TPort::TPort()
       InQueueSize(1024),
       OutQueueSize(1024),
       PortName("COM2"),
-      Timeouts(DefaultTimeouts()) {}
+      Timeouts(DefaultTimeouts()),
+      lineState_(Dcb) {}
 
 // A port still open at exit is closed here rather than left to the system.
 TPort::~TPort() {
   Close();
 }
 
-bool TPort::Open() {
-  if (Connected) return false;
+bool TPort::OpenHandle(const Serial::Dcb& dcb, uint32_t connectTimeoutMs) {
   // The system takes the name up to its first NUL: such a name would open another device.
   if (PortName.find('\0') != std::string::npos) {
     Handle = Serial::InvalidHandle;
+    fault_ = Serial::Fault::BadName;
     return false;
   }
-  Handle = Serial::OpenPort(PortName.c_str());
-  if (Handle == Serial::InvalidHandle) return false;
+  Handle = Serial::OpenPort(PortName.c_str(), connectTimeoutMs);
+  if (Handle == Serial::InvalidHandle) {
+    fault_ = Serial::LastFault();
+    return false;
+  }
   // As on Windows, a setting the driver refuses does not make the open fail.
   Serial::SetTimeouts(Handle, Timeouts);
   Serial::SetupQueues(Handle, InQueueSize, OutQueueSize);
-  Serial::SetState(Handle, Dcb);
+  Serial::SetState(Handle, dcb);
+  lineState_ = dcb;
+  fault_ = Serial::Fault::None;
+  return true;
+}
+
+bool TPort::Open() {
+  if (Connected) return false;
+  if (!OpenHandle(Dcb, Serial::ConnectTimeoutMs)) return false;
   Connected = true;
   return true;
 }
 
 bool TPort::Close() {
   if (!Connected) return false;
-  if (!Serial::ClosePort(Handle)) return false;
+  if (!lost_ && !Serial::ClosePort(Handle)) return false;
   // A stale handle could name whatever the system opens next under the same number.
   Handle = Serial::InvalidHandle;
   Connected = false;
+  lost_ = false;
   return true;
 }
 
+bool TPort::Reconnect(uint32_t connectTimeoutMs) {
+  if (!Connected) return false;
+  if (!lost_) return true;
+  if (!OpenHandle(lineState_, connectTimeoutMs)) return false;
+  lost_ = false;
+  return true;
+}
+
+// A failed call on a line that has gone: the handle is dead for good. Released now, the device
+// node is free for the adapter when it is plugged in again, under the same name.
+void TPort::NoteLoss() {
+  const Serial::Fault fault = Serial::LastFault();
+  if (!Connected || lost_ || !Serial::IsLoss(fault)) return;
+  Serial::ClosePort(Handle);
+  Handle = Serial::InvalidHandle;
+  lost_ = true;
+  fault_ = fault;
+}
+
 int32_t TPort::Write(const void* buffer, uint32_t count) {
+  // Read now, while the line is there: a handle that has gone tells nothing.
+  Serial::Dcb state;
+  if (!lost_ && Serial::GetState(Handle, state)) lineState_ = state;
   uint32_t written = 0;
-  Serial::WriteBytes(Handle, buffer, count, written);
+  if (!Serial::WriteBytes(Handle, buffer, count, written)) NoteLoss();
   // Whatever arrived before the request cannot be its answer.
-  Serial::Purge(Handle, Serial::PurgeRxClear);
+  if (!lost_) Serial::Purge(Handle, Serial::PurgeRxClear);
   return static_cast<int32_t>(written);
 }
 
 int32_t TPort::Read(void* buffer, uint32_t count) {
   uint32_t read = 0;
-  Serial::ReadBytes(Handle, buffer, count, read);
+  if (!Serial::ReadBytes(Handle, buffer, count, read)) NoteLoss();
   return static_cast<int32_t>(read);
 }

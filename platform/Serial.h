@@ -1,7 +1,9 @@
 #pragma once
 // Serial communications in the shape of the Win32 calls the port object is written against.
 // On Windows these pass straight through to the API; elsewhere they are built on termios
-// with the same contract (see SerialPosix.cpp).
+// with the same contract (see SerialPosix.cpp). A name "tcp://HOST:PORT" opens a TCP
+// connection to a serial device server in raw mode instead, behind the same calls
+// (SerialTcp.cpp), so nothing above this layer knows the difference.
 
 #include <cstdint>
 #include <cstring>
@@ -80,6 +82,34 @@ enum : uint32_t {
 constexpr uint32_t PurgeRxClear = 0x0008;
 constexpr uint32_t MaxDword = 0xFFFFFFFFu;
 
+// Why a call failed, in the terms a user is told; each failing call of a thread sets it, as
+// GetLastError does.
+enum class Fault : uint8_t {
+  None,
+  NoSuchPort,         // no device of that name (a pulled adapter that is not back yet)
+  PortBusy,           // held by another program, or by another handle of ours
+  NoPermission,       // the system does not let this user open it
+  NotALine,           // it opens but is no serial line (a file, a terminal master)
+  BadName,            // a tcp:// name that does not parse, or a name the system would cut
+  HostNotFound,       // the host name resolves to no address (in time)
+  ConnectionRefused,  // nobody listens on that port
+  HostUnreachable,    // no route to the host
+  TimedOut,           // a connection or a write that did not finish in time
+  ConnectionDropped,  // the device server closed or reset the connection
+  DeviceRemoved,      // the line's device has gone (a pulled adapter, a closed terminal)
+  Other,
+};
+Fault LastFault();
+// The two faults after which the handle is dead for good: only a new open brings the line back.
+inline bool IsLoss(Fault fault) {
+  return fault == Fault::DeviceRemoved || fault == Fault::ConnectionDropped;
+}
+
+// "tcp://" in any case; whether the rest is a valid HOST:PORT is the open's business.
+bool IsTcpName(const char* name);
+// How long an open of a tcp:// name may take, name lookup and connection together.
+constexpr uint32_t ConnectTimeoutMs = 1000;
+
 // The 32 bits that follow BaudRate, as one word (0x8091 is binary mode, DTR on, TX
 // continues on XOFF and the reserved bit 15).
 inline uint32_t DcbFlags(const Dcb& dcb) {
@@ -91,13 +121,16 @@ inline void SetDcbFlags(Dcb& dcb, uint32_t flags) {
   std::memcpy(reinterpret_cast<unsigned char*>(&dcb) + 8, &flags, sizeof flags);
 }
 
-// CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL).
-Handle OpenPort(const char* name);
-bool SetTimeouts(Handle handle, const CommTimeouts& timeouts);                // SetCommTimeouts
-bool SetupQueues(Handle handle, uint32_t inQueue, uint32_t outQueue);         // SetupComm
-bool SetState(Handle handle, const Dcb& dcb);                                 // SetCommState
-bool GetState(Handle handle, Dcb& dcb);                                       // GetCommState
-bool Purge(Handle handle, uint32_t flags);                                    // PurgeComm
+// CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL). A
+// missing device fails at once; a tcp:// name waits at most connectTimeoutMs.
+Handle OpenPort(const char* name, uint32_t connectTimeoutMs = ConnectTimeoutMs);
+bool SetTimeouts(Handle handle, const CommTimeouts& timeouts);         // SetCommTimeouts
+bool SetupQueues(Handle handle, uint32_t inQueue, uint32_t outQueue);  // SetupComm
+bool SetState(Handle handle, const Dcb& dcb);                          // SetCommState
+bool GetState(Handle handle, Dcb& dcb);                                // GetCommState
+bool Purge(Handle handle, uint32_t flags);                             // PurgeComm
+// A read that the time-outs end early succeeds with what came; a read or write fails when the
+// line has gone (LastFault then tells which way, IsLoss is true) or the handle is not open.
 bool ReadBytes(Handle handle, void* buffer, uint32_t count, uint32_t& read);  // ReadFile
 bool WriteBytes(Handle handle, const void* buffer, uint32_t count,
                 uint32_t& written);  // WriteFile
@@ -108,6 +141,10 @@ bool ClosePort(Handle handle);       // CloseHandle
 // pseudo-terminal (flush where the write begins). Chosen at the open by the kind of device;
 // tests set it to run the real line's purge on a pseudo-terminal.
 bool UseLinePurge(Handle handle, bool line);
+// Whether RTS toggle (the RS-485 transceiver's direction) goes to the kernel's RS-485 mode, as
+// on a real line, or is only remembered, as on a pseudo-terminal, which has no RTS. Chosen at
+// the open by the kind of device; tests set it to see the kernel's answer on a pseudo-terminal.
+bool UseKernelRs485(Handle handle, bool kernel);
 #endif
 
 }  // namespace Serial

@@ -12,7 +12,14 @@
 //   where the write begins, since the far end may have answered before write() returns; on a
 //   real line write() returns before the request is on the wire, so the purge first drains
 //   the output and waits out the request's time on the wire, then flushes the input: an
-//   RS-485 adapter's echo of the request and the tail of a late answer are gone with it.
+//   RS-485 adapter's echo of the request and the tail of a late answer are gone with it;
+// - a line that has gone (the far end of a pseudo-terminal closed, a USB adapter pulled) reads
+//   0 with a hang-up and fails writes with EIO: reads and writes then fail at once with
+//   Fault::DeviceRemoved, never taken for a unit that does not answer;
+// - RTS toggle, which on Windows drives an RS-485 transceiver's direction, is the kernel's
+//   RS-485 mode on a real line (a driver without it refuses the setting); a pseudo-terminal
+//   has no RTS and only remembers it, as it does the other handshake fields.
+// A tcp:// name is a socket instead, handed to SerialTcp.cpp by every call.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -26,18 +33,17 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <map>
 #include <mutex>
 #include <thread>
 
 #include "platform/Serial.h"
 #include "platform/SerialPosixLine.h"
+#include "platform/SerialShared.h"
+#include "platform/SerialTcp.h"
 
 namespace Serial {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct PortState {
   CommTimeouts Timeouts{};
@@ -46,6 +52,9 @@ struct PortState {
   bool Pseudo = false;         // a pseudo-terminal
   bool LinePurge = false;      // purge as a real line does: drain, wait out the wire, flush
   bool PurgedAtWrite = false;  // the input was flushed when the last write began
+  bool KernelRs485 = false;    // RTS toggle goes to the kernel's RS-485 mode
+  bool Rs485 = false;          // the kernel's RS-485 mode is on
+  bool Rs485Ours = false;      // ... because we turned it on, so leaving toggle turns it off
   // The last write, for the real line's purge.
   Clock::time_point WriteStart{}, WriteDeadline{};
   uint32_t WriteCount = 0;
@@ -68,7 +77,7 @@ bool WithPort(Handle handle, Edit edit) {
   Registry& r = Ports();
   std::lock_guard<std::mutex> lock(r.Mutex);
   auto it = r.Ports.find(static_cast<int>(handle));
-  if (it == r.Ports.end()) return false;
+  if (it == r.Ports.end()) return Fail(Fault::Other);
   edit(it->second);
   return true;
 }
@@ -81,19 +90,38 @@ int Fd(Handle handle) {
   return static_cast<int>(handle);
 }
 
-// Time-outs are 32-bit millisecond counts and their products: saturated far beyond any wait
-// that matters, so neither the clock's arithmetic nor poll's int can overflow.
-constexpr uint64_t kLongestWaitMs = INT_MAX / 2;
-
-Clock::time_point After(Clock::time_point from, uint64_t ms) {
-  return from + std::chrono::milliseconds(std::min(ms, kLongestWaitMs));
+Fault OpenFault(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENODEV:
+    case ENXIO:
+    case EIO:
+      return Fault::NoSuchPort;
+    case EBUSY:
+    case EWOULDBLOCK:
+      return Fault::PortBusy;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return Fault::NoPermission;
+    default:
+      return Fault::Other;
+  }
 }
 
-int MillisLeft(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  if (left.count() <= 0) return 0;
-  // poll rounds down; one extra millisecond keeps a read from ending early.
-  return static_cast<int>(std::min<int64_t>(left.count(), kLongestWaitMs)) + 1;
+// What a pulled adapter or a closed pseudo-terminal answers once the open has succeeded.
+Fault IoFault(int error) {
+  switch (error) {
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+    case EBADF:
+    case EPIPE:
+      return Fault::DeviceRemoved;
+    default:
+      return Fault::Other;
+  }
 }
 
 bool IsPseudoTerminal(int fd) {
@@ -112,12 +140,12 @@ bool SetModemLine(int fd, int line, bool on) {
   return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0;
 }
 
-Dcb InitialDcb(int fd) {
+Dcb InitialDcb(int fd, bool rs485) {
   Dcb dcb{};
   dcb.DCBlength = sizeof(Dcb);
   dcb.fBinary = 1;
   dcb.fDtrControl = DtrControlEnable;
-  dcb.fRtsControl = RtsControlEnable;
+  dcb.fRtsControl = rs485 ? RtsControlToggle : RtsControlEnable;
   dcb.XonChar = 0x11;
   dcb.XoffChar = 0x13;
   Posix::LineSettings line;
@@ -130,21 +158,22 @@ Dcb InitialDcb(int fd) {
   return dcb;
 }
 
-bool ValidFraming(const Dcb& dcb) {
-  if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SpaceParity)
-    return false;
-  // As the Windows serial driver: 1.5 stop bits only with 5 data bits, 2 never with 5.
-  if (dcb.StopBits == One5StopBits) return dcb.ByteSize == 5;
-  if (dcb.StopBits == TwoStopBits) return dcb.ByteSize != 5;
-  return dcb.StopBits == OneStopBit;
-}
-
 // Without modem lines (a pseudo-terminal) the handshake fields are only remembered. With
-// them, what Linux cannot do is refused: DTR and DSR handshaking, RTS toggling.
+// them, what Linux cannot do is refused: DTR and DSR handshaking. RTS toggle is the kernel's
+// RS-485 mode's business.
 bool ValidHandshake(const Dcb& dcb, bool modemLines) {
   if (!modemLines) return true;
-  return dcb.fDtrControl != DtrControlHandshake && dcb.fRtsControl != RtsControlToggle &&
-         !dcb.fOutxDsrFlow && !dcb.fDsrSensitivity;
+  return dcb.fDtrControl != DtrControlHandshake && !dcb.fOutxDsrFlow && !dcb.fDsrSensitivity;
+}
+
+// Turns the kernel's RS-485 mode on for RTS toggle, and off again when toggle is left, if it
+// was we who turned it on: a mode the system set up for its transceiver stays.
+bool SetRs485(int fd, const Dcb& dcb, PortState& state) {
+  const bool toggle = dcb.fRtsControl == RtsControlToggle;
+  if (!state.KernelRs485 || toggle == state.Rs485 || (!toggle && !state.Rs485Ours)) return true;
+  if (!Posix::ApplyRs485(fd, toggle)) return false;
+  state.Rs485 = state.Rs485Ours = toggle;
+  return true;
 }
 
 // How long `count` characters take on the wire with the handle's framing: a start bit, the
@@ -175,26 +204,37 @@ void LetWriteLeave(int fd, const PortState& state) {
 
 }  // namespace
 
-Handle OpenPort(const char* name) {
+Fault LastFault() {
+  return tLastFault;
+}
+
+Handle OpenPort(const char* name, uint32_t connectTimeoutMs) {
+  if (IsTcpName(name)) return Tcp::Open(name, connectTimeoutMs);
   int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return InvalidHandle;
+  if (fd < 0) {
+    Fail(OpenFault(errno));
+    return InvalidHandle;
+  }
   // A pseudo-terminal master (/dev/ptmx) passes isatty but is no line: opening it makes a
   // new terminal pair that nobody listens to.
   int ptyNumber = 0;
   const bool master = ioctl(fd, TIOCGPTN, &ptyNumber) == 0;
-  if (!isatty(fd) || master || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  const bool line = isatty(fd) && !master;
+  if (!line || flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int saved = errno;
     close(fd);
     errno = saved;
+    Fail(line ? Fault::PortBusy : Fault::NotALine);
     return InvalidHandle;
   }
   ioctl(fd, TIOCEXCL);
   Posix::MakeRaw(fd);
   PortState state;
-  state.State = InitialDcb(fd);
   state.ModemLines = HasModemLines(fd);
   state.Pseudo = IsPseudoTerminal(fd);
-  state.LinePurge = !state.Pseudo;
+  state.LinePurge = state.KernelRs485 = !state.Pseudo;
+  state.Rs485 = state.KernelRs485 && Posix::Rs485On(fd);
+  state.State = InitialDcb(fd, state.Rs485);
   Registry& r = Ports();
   std::lock_guard<std::mutex> lock(r.Mutex);
   r.Ports[fd] = state;
@@ -202,12 +242,13 @@ Handle OpenPort(const char* name) {
 }
 
 bool ClosePort(Handle handle) {
+  if (Tcp::Owns(handle)) return Tcp::Close(handle);
   {
     Registry& r = Ports();
     std::lock_guard<std::mutex> lock(r.Mutex);
     if (r.Ports.erase(Fd(handle)) == 0) {
       errno = EBADF;
-      return false;
+      return Fail(Fault::Other);
     }
   }
   // The exclusive flag outlives our descriptor when another one (the far end's) keeps the
@@ -219,20 +260,25 @@ bool ClosePort(Handle handle) {
 }
 
 bool SetTimeouts(Handle handle, const CommTimeouts& timeouts) {
+  if (Tcp::Owns(handle)) return Tcp::SetTimeouts(handle, timeouts);
   return WithPort(handle, [&timeouts](PortState& s) { s.Timeouts = timeouts; });
 }
 
 bool SetupQueues(Handle handle, uint32_t inQueue, uint32_t outQueue) {
+  if (Tcp::Owns(handle)) return Tcp::SetupQueues(handle, inQueue, outQueue);
   // The kernel sizes its own queues; the call only has to be valid.
   PortState state;
   return Lookup(handle, state) && inQueue > 0 && outQueue > 0;
 }
 
 bool SetState(Handle handle, const Dcb& dcb) {
+  if (Tcp::Owns(handle)) return Tcp::SetState(handle, dcb);
   PortState state;
   if (!Lookup(handle, state)) return false;
   const int fd = Fd(handle);
-  if (!ValidFraming(dcb) || !ValidHandshake(dcb, state.ModemLines)) return false;
+  if (!ValidFraming(dcb) || !ValidHandshake(dcb, state.ModemLines)) return Fail(Fault::Other);
+  const PortState before = state;
+  if (!SetRs485(fd, dcb, state)) return Fail(Fault::Other);
 
   Posix::LineSettings line;
   line.Baud = dcb.BaudRate;
@@ -245,27 +291,38 @@ bool SetState(Handle handle, const Dcb& dcb) {
   line.XonXoffIn = dcb.fInX;
   line.XonChar = dcb.XonChar;
   line.XoffChar = dcb.XoffChar;
-  if (!Posix::ApplyLine(fd, line)) return false;
+  if (!Posix::ApplyLine(fd, line)) {
+    const int saved = errno;
+    if (state.Rs485 != before.Rs485) Posix::ApplyRs485(fd, before.Rs485);
+    errno = saved;
+    return Fail(IoFault(errno));
+  }
 
   if (state.ModemLines) {
     if (dcb.fDtrControl != DtrControlHandshake)
       SetModemLine(fd, TIOCM_DTR, dcb.fDtrControl == DtrControlEnable);
-    if (dcb.fRtsControl == RtsControlEnable || dcb.fRtsControl == RtsControlDisable)
+    // In RS-485 mode the driver moves RTS itself.
+    if (!state.Rs485 &&
+        (dcb.fRtsControl == RtsControlEnable || dcb.fRtsControl == RtsControlDisable))
       SetModemLine(fd, TIOCM_RTS, dcb.fRtsControl == RtsControlEnable);
   }
 
-  return WithPort(handle, [&dcb](PortState& s) {
+  return WithPort(handle, [&dcb, &state](PortState& s) {
     s.State = dcb;
     s.State.DCBlength = sizeof(Dcb);
+    s.Rs485 = state.Rs485;
+    s.Rs485Ours = state.Rs485Ours;
   });
 }
 
 bool GetState(Handle handle, Dcb& dcb) {
+  if (Tcp::Owns(handle)) return Tcp::GetState(handle, dcb);
   PortState state;
   if (!Lookup(handle, state)) return false;
   Posix::LineSettings line;
-  if (!Posix::ReadLine(Fd(handle), line)) return false;
+  if (!Posix::ReadLine(Fd(handle), line)) return Fail(IoFault(errno));
   dcb = state.State;
+  if (state.Rs485) dcb.fRtsControl = RtsControlToggle;
   dcb.BaudRate = line.Baud;
   if (!state.Pseudo) {
     dcb.ByteSize = line.ByteSize;
@@ -283,6 +340,7 @@ bool GetState(Handle handle, Dcb& dcb) {
 }
 
 bool Purge(Handle handle, uint32_t flags) {
+  if (Tcp::Owns(handle)) return Tcp::Purge(handle, flags);
   PortState state;
   if (!WithPort(handle, [&state](PortState& s) {
         state = s;
@@ -292,10 +350,11 @@ bool Purge(Handle handle, uint32_t flags) {
     return false;
   if (!(flags & PurgeRxClear) || state.PurgedAtWrite) return true;
   if (state.LinePurge && state.WriteCount > 0) LetWriteLeave(Fd(handle), state);
-  return tcflush(Fd(handle), TCIFLUSH) == 0;
+  return tcflush(Fd(handle), TCIFLUSH) == 0 || Fail(IoFault(errno));
 }
 
 bool ReadBytes(Handle handle, void* buffer, uint32_t count, uint32_t& read) {
+  if (Tcp::Owns(handle)) return Tcp::ReadBytes(handle, buffer, count, read);
   read = 0;
   PortState state;
   if (!WithPort(handle, [&state](PortState& s) {
@@ -304,60 +363,34 @@ bool ReadBytes(Handle handle, void* buffer, uint32_t count, uint32_t& read) {
       }))
     return false;
   const int fd = Fd(handle);
-  const CommTimeouts& t = state.Timeouts;
   auto* out = static_cast<uint8_t*>(buffer);
-
-  // MAXDWORD interval with no totals: return at once with what is there.
-  const bool immediate = t.ReadIntervalTimeout == MaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
-                         t.ReadTotalTimeoutConstant == 0;
-  // MAXDWORD interval and multiplier with a constant: wait for the first byte only.
-  const bool firstByteOnly =
-      t.ReadIntervalTimeout == MaxDword && t.ReadTotalTimeoutMultiplier == MaxDword &&
-      t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MaxDword;
-  const uint64_t totalMs =
-      firstByteOnly ? t.ReadTotalTimeoutConstant
-                    : uint64_t{t.ReadTotalTimeoutMultiplier} * count + t.ReadTotalTimeoutConstant;
-  const bool totalLimited = firstByteOnly || totalMs > 0;
-  const bool intervalLimited =
-      !firstByteOnly && t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MaxDword;
-  const auto start = Clock::now();
-  const auto totalDeadline = After(start, totalMs);
-  auto lastByte = start;
-
-  while (read < count) {
-    int waitMs = -1;
-    if (immediate) {
-      waitMs = 0;
-    } else {
-      if (totalLimited) waitMs = MillisLeft(totalDeadline);
-      if (intervalLimited && read > 0) {
-        const int gap = MillisLeft(After(lastByte, t.ReadIntervalTimeout));
-        waitMs = waitMs < 0 ? gap : std::min(waitMs, gap);
-      }
-      if (waitMs == 0) break;  // a steady stream must not outlast the time-outs
-    }
+  ReadTimer timer(state.Timeouts, count);
+  int waitMs = 0;
+  while (read < count && timer.NextWait(read, waitMs)) {
     pollfd p{fd, POLLIN, 0};
     const int ready = poll(&p, 1, waitMs);
     if (ready < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return Fail(IoFault(errno));
     }
     if (ready == 0) break;  // a time-out ended the read
     const ssize_t n = ::read(fd, out + read, count - read);
     if (n > 0) {
       read += static_cast<uint32_t>(n);
-      lastByte = Clock::now();
-      if (firstByteOnly) break;
+      timer.Arrived();
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    // The far end has gone (EIO on a pseudo-terminal, a pulled USB adapter): don't spin.
+    // The far end has gone: say so at once rather than spin on it or wait out the time-outs.
+    if (n < 0) return Fail(IoFault(errno));
+    if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) return Fail(Fault::DeviceRemoved);
     break;
   }
   return true;
 }
 
 bool WriteBytes(Handle handle, const void* buffer, uint32_t count, uint32_t& written) {
+  if (Tcp::Owns(handle)) return Tcp::WriteBytes(handle, buffer, count, written);
   written = 0;
   PortState state;
   if (!Lookup(handle, state)) return false;
@@ -375,26 +408,34 @@ bool WriteBytes(Handle handle, const void* buffer, uint32_t count, uint32_t& wri
     s.WriteStart = start;
     s.WriteDeadline = totalMs > 0 ? deadline : Clock::time_point::max();
   });
-  while (written < count) {
+  Fault fault = Fault::None;
+  while (written < count && fault == Fault::None) {
     const ssize_t n = ::write(fd, in + written, count - written);
     if (n > 0) {
       written += static_cast<uint32_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) break;
+    if (n < 0 && errno != EAGAIN) {
+      fault = IoFault(errno);
+      break;
+    }
     pollfd p{fd, POLLOUT, 0};
     const int ready = poll(&p, 1, totalMs > 0 ? MillisLeft(deadline) : -1);
-    if (ready == 0) break;  // write time-out
-    if (ready < 0 && errno != EINTR) break;
-    if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) break;
+    if (ready == 0) fault = Fault::TimedOut;
+    if (ready < 0 && errno != EINTR) fault = IoFault(errno);
+    if (ready > 0 && p.revents & (POLLERR | POLLHUP | POLLNVAL)) fault = Fault::DeviceRemoved;
   }
   WithPort(handle, [written](PortState& s) { s.WriteCount = written; });
-  return written == count;
+  return written == count || Fail(fault);
 }
 
 bool UseLinePurge(Handle handle, bool line) {
   return WithPort(handle, [line](PortState& s) { s.LinePurge = line; });
+}
+
+bool UseKernelRs485(Handle handle, bool kernel) {
+  return WithPort(handle, [kernel](PortState& s) { s.KernelRs485 = kernel; });
 }
 
 }  // namespace Serial

@@ -2,7 +2,9 @@
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
+#include <linux/serial.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 // <sys/ioctl.h> would pull in the libc termios structures that clash with termbits.
@@ -89,6 +91,15 @@ bool SpeedClose(uint32_t wanted, uint32_t got) {
          static_cast<long long>(wanted);
 }
 
+Rs485 FromKernel(const serial_rs485& k) {
+  return {k.flags, k.delay_rts_before_send, k.delay_rts_after_send};
+}
+
+bool ReadRs485(int fd, serial_rs485& mode) {
+  mode = serial_rs485{};
+  return ioctl(fd, TIOCGRS485, &mode) == 0;
+}
+
 }  // namespace
 
 bool MakeRaw(int fd) {
@@ -148,6 +159,40 @@ bool ReadLine(int fd, LineSettings& s) {
   s.XonChar = static_cast<char>(t.c_cc[VSTART]);
   s.XoffChar = static_cast<char>(t.c_cc[VSTOP]);
   return true;
+}
+
+Rs485 Rs485Request(bool toggle) {
+  Rs485 request;
+  if (toggle) request.Flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+  return request;
+}
+
+bool Rs485Kept(const Rs485& asked, const Rs485& got) {
+  const uint32_t mask = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RTS_AFTER_SEND;
+  if (!(asked.Flags & SER_RS485_ENABLED)) return !(got.Flags & SER_RS485_ENABLED);
+  return (got.Flags & mask) == (asked.Flags & mask);
+}
+
+bool ApplyRs485(int fd, bool toggle) {
+  serial_rs485 old, got;
+  if (!ReadRs485(fd, old)) return false;
+  const Rs485 asked = Rs485Request(toggle);
+  serial_rs485 request = old;  // the driver's other fields (RX during TX, terminator) stay
+  request.flags =
+      (old.flags & ~(SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RTS_AFTER_SEND)) |
+      asked.Flags;
+  request.delay_rts_before_send = asked.DelayRtsBeforeSend;
+  request.delay_rts_after_send = asked.DelayRtsAfterSend;
+  if (ioctl(fd, TIOCSRS485, &request) != 0) return false;
+  if (ReadRs485(fd, got) && Rs485Kept(asked, FromKernel(got))) return true;
+  ioctl(fd, TIOCSRS485, &old);
+  errno = EINVAL;
+  return false;
+}
+
+bool Rs485On(int fd) {
+  serial_rs485 mode;
+  return ReadRs485(fd, mode) && (mode.flags & SER_RS485_ENABLED);
 }
 
 }  // namespace Serial::Posix

@@ -42,11 +42,21 @@ Options:
   --seed N             seed of the random numbers (faults, noise, trips; default 1)
   --control PATH       open a second pseudo-terminal linked as PATH for the control
                        protocol (see Control)
+  --tcp PORT           also serve the line on TCP port PORT of 127.0.0.1 (0: a free port),
+                       as a serial device server in raw mode carries RTU: port name
+                       tcp://127.0.0.1:PORT (see TCP)
   --verbose            print every frame, with its time, in hex on standard error
   --help               print this text and exit
 
-On start the program prints the terminal's path and its link, then serves until SIGINT
-or SIGTERM, and removes its links on the way out. Bad options: a message, exit code 2.
+On start the program prints the terminal's path and its link (and "tcp 127.0.0.1:PORT"
+with --tcp), then serves until SIGINT or SIGTERM, and removes its links on the way out.
+Bad options: a message, exit code 2.
+
+TCP (--tcp PORT):
+  One client at a time is connected to the line; another is closed at once, and when the
+  client goes the next may come. The server opens the line's terminal while a client is
+  connected and drops what the line sent before; in between, the terminal stays free for a
+  program that opens it directly (the two never share it). Only 127.0.0.1 listens.
 
 Line:
   Requests are framed by the length their function implies (3, 4, 6: 8 bytes; 16: 9 +
@@ -455,6 +465,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
     } else if (name == "--trip-period-ms") {
       if (!number(0, 3600000, n)) return false;
       options.Line.TripPeriodMs = static_cast<uint32_t>(n);
+    } else if (name == "--tcp") {
+      if (!number(0, 65535, n)) return false;
+      options.Tcp = static_cast<int32_t>(n);
     } else if (name == "--seed") {
       if (!number(0, 0xFFFFFFFFu, n)) return false;
       options.Line.Seed = static_cast<uint32_t>(n);

@@ -19,6 +19,7 @@ struct Options {
   uint32_t FaultNext = 0;  // > 0: the next N requests
   double FaultRate = 0;    // else each request with this probability
   std::string Control;     // link of the control terminal, empty for none
+  int32_t Tcp = -1;        // also serve the line on this TCP port of 127.0.0.1 (0: any); -1 not
   bool Verbose = false;
   bool Help = false;
 };

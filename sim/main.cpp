@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/Control.h"
+#include "sim/DeviceServer.h"
 #include "sim/Options.h"
 #include "sim/Pty.h"
 #include "sim/Simulator.h"
@@ -82,6 +83,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("terminal %s\nlink %s\n", sim.TerminalPath().c_str(), options.Link.c_str());
+  Sim::DeviceServer server;
+  if (options.Tcp >= 0) {
+    if (!server.Start(sim.TerminalPath(), static_cast<uint16_t>(options.Tcp), error)) {
+      std::fprintf(stderr, "lir-sim: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("tcp 127.0.0.1:%u\n", server.Port());
+  }
 
   Sim::Pty controlPort;
   Sim::Control control(sim);
@@ -108,6 +117,7 @@ int main(int argc, char** argv) {
     }
     if (options.Verbose) PrintFrames(sim);
   }
+  server.Stop();
   sim.Stop();
   controlPort.Close();
   if (options.Verbose) PrintFrames(sim);

@@ -10,6 +10,7 @@
 
 #include "device/LIR.h"
 #include "link/ModBus.h"
+#include "platform/SerialTcp.h"
 
 namespace {
 
@@ -94,6 +95,47 @@ TEST(Logic, PortDefaultsAndRefusals) {
   EXPECT_FALSE(port.Close());
   EXPECT_EQ(std::filesystem::file_size(file), 4u);  // never written
   std::filesystem::remove(file);
+}
+
+// A serial device server's name: exactly tcp://HOST:PORT, nothing the system would guess at.
+TEST(Logic, TcpNames) {
+  const std::pair<const char*, Serial::Tcp::Address> good[] = {
+      {"tcp://192.168.1.20:4001", {"192.168.1.20", 4001}},
+      {"TCP://nport-5150.plant.local:950", {"nport-5150.plant.local", 950}},
+      {"tcp://[fe80::2a0:7aff:fe00:1]:502", {"fe80::2a0:7aff:fe00:1", 502}},
+      {"tcp://localhost:65535", {"localhost", 65535}},
+  };
+  for (const auto& [name, address] : good) {
+    Serial::Tcp::Address parsed;
+    EXPECT_TRUE(Serial::Tcp::ParseName(name, parsed) && Serial::IsTcpName(name)) << name;
+    EXPECT_EQ(std::make_pair(parsed.Host, parsed.Port), std::make_pair(address.Host, address.Port));
+  }
+  for (const char* bad : {"tcp://",
+                          "tcp://:502",
+                          "tcp://host",
+                          "tcp://host:",
+                          "tcp://host:0",
+                          "tcp://host:65536",
+                          "tcp://host:+80",
+                          "tcp://host:80/",
+                          "tcp://host:80 ",
+                          " tcp://host:80",
+                          "tcp://ho st:80",
+                          "tcp://a:b:80",
+                          "tcp://-host:80",
+                          "tcp://1.2.3:80",
+                          "tcp://1.2.3.256:80",
+                          "tcp://[::1:80",
+                          "tcp://[::1]80",
+                          "tcp://[]:80",
+                          "tcp://[host]:80",
+                          "udp://host:80",
+                          "tcp:/host:80",
+                          "COM2"}) {
+    Serial::Tcp::Address parsed;
+    EXPECT_FALSE(Serial::Tcp::ParseName(bad, parsed)) << bad;
+  }
+  EXPECT_FALSE(Serial::IsTcpName("COM2") || Serial::IsTcpName("/dev/ttyUSB0"));
 }
 
 }  // namespace

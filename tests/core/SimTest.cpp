@@ -1,11 +1,13 @@
 // Every access function against the project's simulator of the units, over a real
-// pseudo-terminal, with the faults the line can throw at the master.
+// pseudo-terminal and over TCP through the simulator's device server, with the faults the line
+// can throw at the master.
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "device/LIR.h"
+#include "sim/DeviceServer.h"
 #include "sim/Simulator.h"
 
 namespace {
@@ -13,11 +15,18 @@ namespace {
 constexpr uint8_t k8M = 5, k12M = 9, kLocked = 12;
 const char kPassword[] = "\313\310\32012345";  // ЛИР12345 in cp1251
 
-class OnSim : public ::testing::Test {
+enum class Over { Terminal, Tcp };
+
+class OnSim : public ::testing::TestWithParam<Over> {
  protected:
   void SetUp() override {
     ASSERT_TRUE(sim_.Start()) << sim_.LastError();
     ModBus::Port->PortName = sim_.TerminalPath();
+    std::string error;
+    if (GetParam() == Over::Tcp) {
+      ASSERT_TRUE(server_.Start(sim_.TerminalPath(), 0, error)) << error;
+      ModBus::Port->PortName = "tcp://127.0.0.1:" + std::to_string(server_.Port());
+    }
     ASSERT_TRUE(ModBus::Port->Open());
   }
   void TearDown() override { ModBus::Port->Close(); }
@@ -25,9 +34,10 @@ class OnSim : public ::testing::Test {
                       {{k8M, LIR::Model8M},
                        {k12M, LIR::Model12M, "00000000", true, 5, 2},
                        {kLocked, 9, kPassword, false}}};
+  Sim::DeviceServer server_;
 };
 
-TEST_F(OnSim, EveryAccessFunctionRoundTrips) {
+TEST_P(OnSim, EveryAccessFunctionRoundTrips) {
   uint8_t type = 0;
   uint16_t state = 0, latest = 0, count = 0;
   LIR::ChannelParams params{}, back{};
@@ -71,7 +81,7 @@ TEST_F(OnSim, EveryAccessFunctionRoundTrips) {
   EXPECT_EQ(LIR::CheckAccess(40), LIR::AccessGranted);
 }
 
-TEST_F(OnSim, PasswordGrantsAccessAndWritesNeedIt) {
+TEST_P(OnSim, PasswordGrantsAccessAndWritesNeedIt) {
   EXPECT_FALSE(LIR::CmdKvitir(kLocked));  // refused while locked
   ASSERT_TRUE(LIR::WritePassword(kLocked, "00000000"));
   EXPECT_EQ(LIR::CheckAccess(kLocked), LIR::AccessDenied);
@@ -86,7 +96,7 @@ TEST_F(OnSim, PasswordGrantsAccessAndWritesNeedIt) {
   EXPECT_EQ(LIR::CheckAccess(kLocked), LIR::AccessGranted);
 }
 
-TEST_F(OnSim, FaultsOfTheLine) {
+TEST_P(OnSim, FaultsOfTheLine) {
   uint16_t state = 0;
   using Kind = Sim::FaultKind;
   for (const auto& [kind, param, ok] : {std::tuple<Kind, uint32_t, bool>{Kind::Silent, 0, false},
@@ -106,5 +116,10 @@ TEST_F(OnSim, FaultsOfTheLine) {
   EXPECT_FALSE(LIR::CmdKvitir(k8M));
   EXPECT_EQ(sim_.CommandCount(k8M, LIR::CodeKvitir), 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, OnSim, ::testing::Values(Over::Terminal, Over::Tcp),
+                         [](const auto& info) {
+                           return info.param == Over::Tcp ? "Tcp" : "Terminal";
+                         });
 
 }  // namespace

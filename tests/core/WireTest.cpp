@@ -210,7 +210,7 @@ TEST_F(Wire, NoAnswerShortAnswersAndTheFarEndGone) {
   start = Clock::now();
   EXPECT_FALSE(Call(3) || ModBus::Port->Read(buffer, 8));
   EXPECT_LT(Since(start), 150);
-  EXPECT_EQ(ModBus::LastError(), ModBus::Error::WriteFailed);
+  EXPECT_EQ(ModBus::LastError(), ModBus::Error::PortLost);
   EXPECT_EQ(traffic_.size(), shown);  // a write cut short is not shown
 }
 
@@ -243,18 +243,25 @@ TEST_F(Wire, AnswersThatAreNotTheAnswerToTheRequest) {
       {16, WithCrc({1, 0x90, 4, 0, 0, 0}), E::Exception},
       {4, WithCrc({1, 0x84, 2, 0, 0, 0, 0, 0, 0}), E::Exception},
   };
+  std::vector<std::pair<int, int>> told;  // the failures the windows hear of
+  ModBus::SetFailureSink(
+      [&told](uint8_t address, uint8_t function) { told.emplace_back(address, function); });
   for (const auto& c : cases) {
     regs_.fill(0x5555);
     AnswerWith({c.answer});
     traffic_.clear();
+    told.clear();
     EXPECT_FALSE(Call(c.function)) << testing::PrintToString(c.answer);
+    EXPECT_EQ(told, (std::vector<std::pair<int, int>>{{1, c.function}}));
     EXPECT_EQ(ModBus::LastError(), c.error) << testing::PrintToString(c.answer);
     EXPECT_EQ(traffic_, (std::vector<Frame>{{Last(), ModBus::Sent}, {c.answer, ModBus::Received}}));
     EXPECT_EQ(regs_[0], 0x5555);
     AnswerRegs({7, 8, 9});
     EXPECT_TRUE(Call(c.function)) << testing::PrintToString(c.answer);
     EXPECT_EQ(ModBus::LastError(), E::None);
+    EXPECT_EQ(told.size(), 1u);
   }
+  ModBus::SetFailureSink(nullptr);
   EXPECT_EQ(ModBus::LastException(), 0);
 
   // A unit that froze answers its last request late, while the master already asks the next:

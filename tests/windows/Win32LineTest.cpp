@@ -1,8 +1,10 @@
 // The core through the real Win32 calls, under Wine: COM2 is a line served by a lir-sim running
-// natively, COM3 its control port; scripts/test-windows starts it with the units below.
+// natively, COM3 its control port; scripts/test-windows starts it with the units below, and with
+// its device server on the loopback, whose tcp:// name it passes in LIR_SIM_TCP.
 
 #include <gtest/gtest.h>
-#include <windows.h>
+#include <winsock2.h>  // and windows.h after it, as Winsock 2 needs
+#include <ws2tcpip.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -24,8 +26,9 @@ bool UnderWine() {  // Wine stands in for Windows: a few things it cannot show o
   return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
-// ModBus::Port open on COM2; the control port open, faults cleared, counters at zero and the
-// units' access as the script set it, whatever the last test did.
+// ModBus::Port open on the line (COM2 unless a test says otherwise); the control port open,
+// faults cleared, counters at zero and the units' access as the script set it, whatever the
+// last test did.
 class Win32 : public ::testing::Test {
  protected:
   static double Since(Clock::time_point t) { return Ms(Clock::now() - t).count(); }
@@ -37,9 +40,10 @@ class Win32 : public ::testing::Test {
     for (const char* command :
          {"clear-faults", "reset-counters", "access 1 1", "access 2 1", "access 3 0"})
       ASSERT_EQ(Ask(command), "ok") << command;
-    ModBus::Port->PortName = "COM2";
-    ASSERT_TRUE(ModBus::Port->Open()) << "COM2 (the simulated line) does not open";
+    ModBus::Port->PortName = Line();
+    ASSERT_TRUE(ModBus::Port->Open()) << Line() << " (the simulated line) does not open";
   }
+  virtual std::string Line() const { return "COM2"; }
   void TearDown() override {
     ModBus::Port->Close();
     Serial::ClosePort(control_);
@@ -118,7 +122,13 @@ TEST_F(Win32, SecondOpenIsRefused) {
   EXPECT_FALSE(second.Open());
 }
 
-TEST_F(Win32, TimeOutsGapPurgeAndAnswerChecks) {
+// The same line through the serial port and through the device server.
+class Lines : public Win32, public ::testing::WithParamInterface<std::string> {
+ protected:
+  std::string Line() const override { return GetParam(); }
+};
+
+TEST_P(Lines, TimeOutsGapPurgeAndAnswerChecks) {
   uint8_t buffer[8];
   auto start = Clock::now();
   EXPECT_EQ(ModBus::Port->Read(buffer, 8), 0);  // 10 * 8 + 200 ms
@@ -160,7 +170,7 @@ TEST(Win32Platform, WindowCallsWithoutAnyWindow) {
   EXPECT_GE(Ms(Clock::now() - start).count(), 25);
 }
 
-TEST_F(Win32, EveryAccessFunction) {
+TEST_P(Lines, EveryAccessFunction) {
   uint8_t type = 0;
   uint16_t state = 0;
   ASSERT_TRUE(LIR::ReadDeviceType(k4M, type) && type == LIR::Model4M);
@@ -197,7 +207,7 @@ TEST_F(Win32, EveryAccessFunction) {
   EXPECT_EQ(type, 1);
 }
 
-TEST_F(Win32, PasswordJournalAndAddress) {
+TEST_P(Lines, PasswordJournalAndAddress) {
   EXPECT_FALSE(LIR::ClearJournal(kLocked));  // refused while locked
   ASSERT_TRUE(LIR::WritePassword(kLocked, "12345678"));
   EXPECT_EQ(LIR::CheckAccess(kLocked), LIR::AccessDenied);
@@ -217,6 +227,63 @@ TEST_F(Win32, PasswordJournalAndAddress) {
   EXPECT_EQ(LIR::CheckAccess(41), LIR::AccessGranted);
   ASSERT_TRUE(LIR::WriteNetAddress(41, k4M));
   EXPECT_EQ(LIR::CheckAccess(k4M), LIR::AccessGranted);
+}
+
+std::string SimTcpName() {
+  const char* name = std::getenv("LIR_SIM_TCP");
+  return name ? name : "tcp://LIR_SIM_TCP-is-not-set:1";
+}
+
+INSTANTIATE_TEST_SUITE_P(Win32, Lines, ::testing::Values(std::string("COM2"), SimTcpName()),
+                         [](const auto& info) { return info.index == 0 ? "Serial" : "Tcp"; });
+
+// A device server of our own on the loopback, through Winsock: the connection it drops is a
+// lost port at once, found again by Reconnect once it listens; a closed port refuses.
+TEST(Win32Tcp, ADroppedConnectionIsLostAndFoundAgain) {
+  WSADATA data;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int size = sizeof address;
+  ASSERT_TRUE(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+              listen(listener, 1) == 0 &&
+              getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) == 0);
+  TPort port;
+  port.PortName = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  const auto roundTrip = [&port](SOCKET peer) {
+    const uint8_t request[] = {1, 2, 3}, answer[] = {4, 5};
+    uint8_t got[8] = {};
+    return port.Write(request, 3) == 3 && recv(peer, reinterpret_cast<char*>(got), 8, 0) == 3 &&
+           got[2] == 3 && send(peer, reinterpret_cast<const char*>(answer), 2, 0) == 2 &&
+           port.Read(got, 2) == 2 && got[1] == 5;
+  };
+  ASSERT_TRUE(port.Open());
+  SOCKET peer = accept(listener, nullptr, nullptr);
+  EXPECT_TRUE(roundTrip(peer));
+  closesocket(peer);
+  uint8_t buffer[8];
+  const auto start = Clock::now();
+  EXPECT_EQ(port.Read(buffer, 8), 0);
+  EXPECT_LT(Ms(Clock::now() - start).count(), 150);
+  EXPECT_TRUE(port.Lost() && port.Connected);
+  EXPECT_EQ(port.LastFault(), Serial::Fault::ConnectionDropped);
+  ASSERT_TRUE(port.Reconnect());
+  peer = accept(listener, nullptr, nullptr);
+  EXPECT_TRUE(roundTrip(peer) && !port.Lost());
+  closesocket(peer);
+  closesocket(listener);
+  EXPECT_TRUE(port.Close());
+
+  for (const auto& [name, fault] :
+       {std::pair<std::string, Serial::Fault>{port.PortName, Serial::Fault::ConnectionRefused},
+        {"tcp://127.0.0.1:65536", Serial::Fault::BadName},
+        {"tcp://[::1:502", Serial::Fault::BadName}}) {
+    port.PortName = name;
+    EXPECT_FALSE(port.Open()) << name;
+    EXPECT_EQ(port.LastFault(), fault) << name;
+  }
 }
 
 }  // namespace

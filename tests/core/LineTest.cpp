@@ -1,0 +1,342 @@
+// Lines that go and come back under the same name, on a real pseudo-terminal and over TCP to the
+// simulator's device server on the loopback; names that reach no server; lir-sim --tcp itself;
+// the RS-485 direction of a real line.
+
+#include <gtest/gtest.h>
+#include <linux/serial.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "device/LIR.h"
+#include "platform/SerialPosixLine.h"
+#include "sim/DeviceServer.h"
+#include "sim/Options.h"
+#include "sim/Simulator.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+double MsSince(Clock::time_point t) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+constexpr uint8_t kUnit = 3;
+std::string TcpName(uint16_t port) {
+  return "tcp://127.0.0.1:" + std::to_string(port);
+}
+
+std::string TempDir() {
+  char dir[] = "/tmp/lir-line-XXXXXX";
+  return mkdtemp(dir) ? dir : "";
+}
+
+enum class Over { Terminal, Tcp };
+
+// ModBus::Port open on a simulated line under a name that stays when the far end goes and comes
+// back: a link to the simulator's terminal, or the tcp:// name of its device server.
+class Line : public ::testing::TestWithParam<Over> {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dir_.empty());
+    ASSERT_TRUE(Return());
+    ModBus::Port->PortName = Tcp() ? TcpName(port_) : link_;
+    ASSERT_TRUE(ModBus::Port->Open());
+  }
+  void TearDown() override {
+    ModBus::Port->Close();
+    server_.Stop();
+    sim_.Stop();
+    rmdir(dir_.c_str());
+  }
+  bool Tcp() const { return GetParam() == Over::Tcp; }
+  // The terminal closes (a pulled adapter), or the device server drops the connection and
+  // stops listening.
+  void Vanish() { Tcp() ? server_.Stop() : sim_.Stop(); }
+  bool Return() {
+    std::string error;
+    if (sim_.TerminalPath().empty() && !sim_.Start(link_)) return false;
+    if (!Tcp()) return true;
+    if (!server_.Start(sim_.TerminalPath(), port_, error)) return false;
+    port_ = server_.Port();
+    return true;
+  }
+  static bool Answers(uint8_t address = kUnit) {
+    uint8_t model = 0;
+    return LIR::ReadDeviceType(address, model) && model == LIR::Model8M;
+  }
+
+  Sim::Simulator sim_{{}, {{kUnit, LIR::Model8M}}};
+  Sim::DeviceServer server_;
+  std::string dir_ = TempDir(), link_ = dir_ + "/COM7";
+  uint16_t port_ = 0;
+};
+
+TEST_P(Line, GoesFailsAtOnceAndComesBackWithItsLineSettings) {
+  Serial::Dcb dcb{}, back{};
+  ASSERT_TRUE(Serial::GetState(ModBus::Port->Handle, dcb));
+  dcb.BaudRate = 19200;
+  dcb.Parity = Serial::EvenParity;
+  ASSERT_TRUE(Serial::SetState(ModBus::Port->Handle, dcb) && Answers());
+
+  Vanish();
+  const Serial::Fault loss =
+      Tcp() ? Serial::Fault::ConnectionDropped : Serial::Fault::DeviceRemoved;
+  const Serial::Fault reopen = Tcp() ? Serial::Fault::ConnectionRefused : Serial::Fault::NoSuchPort;
+  for (const Serial::Fault fault : {loss, reopen, reopen}) {  // each call tries one reopen
+    const auto start = Clock::now();
+    EXPECT_FALSE(Answers());
+    EXPECT_LT(MsSince(start), 150);
+    EXPECT_EQ(ModBus::LastError(), ModBus::Error::PortLost);
+    EXPECT_TRUE(ModBus::Port->Lost() && ModBus::Port->Connected);
+    EXPECT_EQ(ModBus::Port->LastFault(), fault);
+  }
+  EXPECT_FALSE(ModBus::Port->Reconnect());
+
+  ASSERT_TRUE(Return());
+  EXPECT_TRUE(Answers());  // the next action finds it again
+  EXPECT_FALSE(ModBus::Port->Lost());
+  EXPECT_EQ(ModBus::Port->LastFault(), Serial::Fault::None);
+  ASSERT_TRUE(Serial::GetState(ModBus::Port->Handle, back));
+  EXPECT_EQ(std::vector<uint32_t>({back.BaudRate, back.Parity}),
+            std::vector<uint32_t>({19200, Serial::EvenParity}));
+  // A lost port closes like any other, and opens again with the defaults.
+  Vanish();
+  EXPECT_FALSE(Answers());
+  EXPECT_TRUE(ModBus::Port->Close() && !ModBus::Port->Connected && !ModBus::Port->Lost());
+  ASSERT_TRUE(Return() && ModBus::Port->Open() && Serial::GetState(ModBus::Port->Handle, back));
+  EXPECT_EQ(back.BaudRate, 9600u);
+}
+
+// A scan waits on empty addresses; the line goes during such a wait: that read ends at once
+// and the scan stops there, instead of taking every address for a silent one.
+TEST_P(Line, AScanStopsWhenTheLineGoesDuringARead) {
+  std::atomic<int> address{kUnit + 1}, reading{0};
+  std::atomic<Clock::rep> vanishedAt{0};
+  std::thread taker([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(450));
+    reading = address.load();
+    vanishedAt = Clock::now().time_since_epoch().count();
+    Vanish();
+  });
+  for (; address < 256; ++address)
+    if (!Answers(static_cast<uint8_t>(address)) && ModBus::LastError() == ModBus::Error::PortLost)
+      break;
+  const auto end = Clock::now();
+  taker.join();
+  EXPECT_EQ(address, reading);
+  const Clock::time_point vanished{Clock::duration(vanishedAt)};
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(end - vanished).count(), 150);
+}
+
+TEST_P(Line, TimeOutsAsOnASerialLineAndOtherLinesComingAndGoing) {
+  auto start = Clock::now();
+  EXPECT_FALSE(Answers(kUnit + 1));  // 7 bytes awaited: 10 * 7 + 200 ms
+  EXPECT_GT(MsSince(start), 260);
+  EXPECT_LT(MsSince(start), 900);
+  EXPECT_EQ(ModBus::LastError(), ModBus::Error::NoAnswer);
+  sim_.InjectFault(Sim::FaultKind::Split, 400, 1);
+  start = Clock::now();
+  EXPECT_FALSE(Answers());
+  EXPECT_GT(MsSince(start), 190);
+  EXPECT_LT(MsSince(start), 390);  // the 200 ms gap, not the 400 ms tail
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(Answers());  // the late tail is purged by the next request
+
+  // Ports the system lists come and go while ours is open: ours is not disturbed.
+  for (int i = 0; i < 3; ++i) {
+    Sim::Simulator other({}, {{kUnit, LIR::Model4M}});
+    ASSERT_TRUE(other.Start(dir_ + "/COM8"));
+    EXPECT_TRUE(Answers());
+    other.Stop();
+    EXPECT_TRUE(Answers() && !ModBus::Port->Lost());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, Line, ::testing::Values(Over::Terminal, Over::Tcp),
+                         [](const auto& info) {
+                           return info.param == Over::Tcp ? "Tcp" : "Terminal";
+                         });
+
+// A loopback port: nobody listens on it, or (full) a listener whose queue of connections not
+// yet accepted is full, so the kernel drops further attempts unanswered. The descriptors live
+// as long as the process; a test needs only a few.
+uint16_t LoopbackPort(bool full) {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof a;
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
+  if (!full) {
+    close(s);
+    return ntohs(a.sin_port);
+  }
+  listen(s, 0);
+  for (int i = 0; i < 4; ++i)
+    connect(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0), reinterpret_cast<sockaddr*>(&a),
+            sizeof a);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return ntohs(a.sin_port);
+}
+
+TEST(TcpNames, RefusedMalformedUnansweredOneClientAtATimeAndAHostName) {
+  const struct {
+    std::string name;
+    Serial::Fault fault;
+  } refused[] = {
+      {TcpName(LoopbackPort(false)), Serial::Fault::ConnectionRefused},
+      {"tcp://127.0.0.1", Serial::Fault::BadName},
+      {"tcp://127.0.0.1:70000", Serial::Fault::BadName},
+      {"tcp://300.0.0.1:502", Serial::Fault::BadName},
+      {"tcp://bad host:502", Serial::Fault::BadName},
+      {"tcp://[127.0.0.1]:502", Serial::Fault::BadName},  // brackets hold IPv6 only
+      {"tcp://[::g]:502", Serial::Fault::BadName},
+  };
+  for (const auto& r : refused) {
+    TPort port;
+    port.PortName = r.name;
+    const auto start = Clock::now();
+    EXPECT_FALSE(port.Open() || port.Connected) << r.name;
+    EXPECT_LT(MsSince(start), 150) << r.name;
+    EXPECT_EQ(port.LastFault(), r.fault) << r.name;
+    EXPECT_EQ(port.Handle, Serial::InvalidHandle);
+  }
+  // A server that never answers the connection: the open gives up at its time-out.
+  const auto start = Clock::now();
+  EXPECT_EQ(Serial::OpenPort(TcpName(LoopbackPort(true)).c_str(), 300), Serial::InvalidHandle);
+  EXPECT_EQ(Serial::LastFault(), Serial::Fault::TimedOut);
+  EXPECT_GT(MsSince(start), 290);
+  EXPECT_LT(MsSince(start), 900);
+
+  Sim::Simulator sim({}, {{kUnit, LIR::Model8M}});
+  Sim::DeviceServer server;
+  std::string error;
+  ASSERT_TRUE(sim.Start() && server.Start(sim.TerminalPath(), 0, error)) << error;
+  TPort first, second;
+  first.PortName = "TCP://localhost:" + std::to_string(server.Port());
+  second.PortName = TcpName(server.Port());
+  ASSERT_TRUE(first.Open() && second.Open());
+  uint8_t buffer[8];
+  EXPECT_EQ(second.Read(buffer, 8), 0);  // the server closed the second at once
+  EXPECT_TRUE(second.Lost());
+  EXPECT_EQ(second.LastFault(), Serial::Fault::ConnectionDropped);
+  uint8_t request[8] = {kUnit, 4, 0, 50, 0, 1};
+  const uint16_t crc = ModBus::Crc16(request, 6);
+  request[6] = static_cast<uint8_t>(crc);
+  request[7] = static_cast<uint8_t>(crc >> 8);
+  ASSERT_EQ(first.Write(request, sizeof request), 8);
+  EXPECT_EQ(first.Read(buffer, 7), 7);
+  EXPECT_EQ(buffer[4], LIR::Model8M);
+}
+
+// The program itself: it prints the port it listens on, dies with its clients' connection, and
+// a new one on the same port is found again by the next transaction.
+pid_t SpawnSim(const std::string& args, uint16_t& port) {
+  int out[2];
+  if (pipe(out) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  const std::string command = "exec timeout 30 '" LIR_SIM_PATH "' " + args;
+  const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+  pid_t pid = -1;
+  if (posix_spawn(&pid, "/bin/sh", &actions, nullptr, const_cast<char**>(argv), environ)) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  std::string text;
+  char c = 0;
+  for (pollfd p{out[0], POLLIN, 0};
+       text.find("tcp 127.0.0.1:") == std::string::npos || text.back() != '\n';) {
+    if (poll(&p, 1, 5000) <= 0 || read(out[0], &c, 1) != 1) break;
+    text += c;
+  }
+  close(out[0]);
+  const size_t at = text.find("tcp 127.0.0.1:");
+  port = at == std::string::npos ? 0 : static_cast<uint16_t>(std::atoi(text.c_str() + at + 14));
+  return pid;
+}
+
+bool Ended(pid_t pid) {
+  int status = 0;
+  return kill(pid, SIGTERM) == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
+TEST(LirSimTcp, ServesTheLineAndIsFoundAgainAfterARestart) {
+  Sim::Options options;
+  std::string error;
+  EXPECT_FALSE(Sim::ParseOptions({"--tcp", "65536"}, options, error));
+  ASSERT_TRUE(Sim::ParseOptions({"--tcp", "0"}, options, error) && options.Tcp == 0);
+  const std::string dir = TempDir(), args = " --link " + dir + "/COM9 --unit 3:6 --tcp ";
+  uint16_t port = 0;
+  pid_t pid = SpawnSim(args + "0", port);
+  ASSERT_GT(pid, 0);
+  ASSERT_NE(port, 0);
+  TPort& p = *ModBus::Port;
+  p.PortName = TcpName(port);
+  ASSERT_TRUE(p.Open());
+  uint8_t model = 0;
+  EXPECT_TRUE(LIR::ReadDeviceType(kUnit, model) && model == LIR::Model8M);
+  ASSERT_TRUE(Ended(pid));
+  EXPECT_FALSE(LIR::ReadDeviceType(kUnit, model));
+  EXPECT_EQ(ModBus::LastError(), ModBus::Error::PortLost);
+  uint16_t again = 0;
+  pid = SpawnSim(args + std::to_string(port), again);
+  ASSERT_EQ(again, port);
+  EXPECT_TRUE(LIR::ReadDeviceType(kUnit, model) && !p.Lost());
+  p.Close();
+  EXPECT_TRUE(Ended(pid));
+  rmdir(dir.c_str());
+}
+
+// RTS toggle on Linux is the kernel's RS-485 mode: RTS on while sending, off after, no delays;
+// what the driver reads back must be that. A pseudo-terminal's driver has no RS-485 (ENOTTY):
+// the setting is refused as a whole and the handle keeps what it had.
+TEST(Rs485, TheRequestTheReadBackAndAPseudoTerminalsRefusal) {
+  using Serial::Posix::Rs485;
+  const Rs485 on = Serial::Posix::Rs485Request(true), off = Serial::Posix::Rs485Request(false);
+  EXPECT_EQ(on.Flags, uint32_t{SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND});
+  EXPECT_EQ(std::vector<uint32_t>({on.DelayRtsBeforeSend, on.DelayRtsAfterSend, off.Flags}),
+            std::vector<uint32_t>({0, 0, 0}));
+  const std::pair<uint32_t, bool> readBacks[] = {
+      {SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND, true},
+      {SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RX_DURING_TX, true},
+      {SER_RS485_ENABLED | SER_RS485_RTS_AFTER_SEND, false},  // the level the other way round
+      {SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RTS_AFTER_SEND, false},
+      {SER_RS485_RTS_ON_SEND, false}};
+  for (const auto& [flags, kept] : readBacks)
+    EXPECT_EQ(Serial::Posix::Rs485Kept(on, {flags, 0, 0}), kept) << std::hex << flags;
+  EXPECT_TRUE(Serial::Posix::Rs485Kept(off, {SER_RS485_RTS_ON_SEND, 0, 0}));
+  EXPECT_FALSE(Serial::Posix::Rs485Kept(off, {SER_RS485_ENABLED, 0, 0}));
+
+  Sim::Simulator sim({}, {{kUnit, LIR::Model8M}});
+  ASSERT_TRUE(sim.Start());
+  TPort port;
+  port.PortName = sim.TerminalPath();
+  ASSERT_TRUE(port.Open());
+  Serial::Dcb before{}, toggle{}, after{};
+  ASSERT_TRUE(Serial::GetState(port.Handle, before));
+  toggle = before;
+  toggle.fRtsControl = Serial::RtsControlToggle;
+  toggle.BaudRate = 19200;
+  EXPECT_TRUE(Serial::SetState(port.Handle, toggle));  // no RTS to drive: only remembered
+  ASSERT_TRUE(Serial::SetState(port.Handle, before) && Serial::UseKernelRs485(port.Handle, true));
+  EXPECT_FALSE(Serial::SetState(port.Handle, toggle));
+  EXPECT_EQ(errno, ENOTTY);
+  ASSERT_TRUE(Serial::GetState(port.Handle, after));
+  EXPECT_EQ(std::vector<uint32_t>({after.BaudRate, after.fRtsControl}),
+            std::vector<uint32_t>({before.BaudRate, before.fRtsControl}));
+}
+
+}  // namespace
