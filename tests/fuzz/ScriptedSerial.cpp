@@ -40,8 +40,12 @@ size_t BytesRead() {
 
 namespace Serial {
 
-Handle OpenPort(const char* name) {
+Handle OpenPort(const char* name, uint32_t) {
   return name && *name ? Scripted::kHandle : InvalidHandle;
+}
+
+Fault LastFault() {
+  return Fault::None;
 }
 
 bool SetTimeouts(Handle handle, const CommTimeouts&) {
@@ -86,6 +90,10 @@ bool ClosePort(Handle handle) {
 }
 
 bool UseLinePurge(Handle handle, bool) {
+  return handle == Scripted::kHandle;
+}
+
+bool UseKernelRs485(Handle handle, bool) {
   return handle == Scripted::kHandle;
 }
 
