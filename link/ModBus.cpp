@@ -17,6 +17,10 @@ constexpr uint16_t kMaxReadCount = 125;
 constexpr uint16_t kMaxWriteCount = 123;
 constexpr uint8_t kExceptionBit = 0x80;
 constexpr uint16_t kExceptionLength = 5;
+// After a spoilt answer: the silence that ends it, longer than a USB adapter's 16 ms latency
+// timer may hold a packet back, and the most that is waited for it.
+constexpr uint32_t kQuietMs = 50;
+constexpr uint32_t kQuietLimitMs = 500;
 // Large enough for any frame the counts above allow.
 constexpr size_t kFrameSize = 2 * kMaxReadCount + 9;
 using Frame = std::array<uint8_t, kFrameSize>;
@@ -102,6 +106,12 @@ bool Exchange(Frame& frame, uint16_t requestLength, uint16_t answerLength) {
 bool Transact(Frame& frame, uint16_t requestLength, uint16_t answerLength) {
   const uint8_t address = frame[0], function = frame[1];
   if (Exchange(frame, requestLength, answerLength)) return true;
+  // What is left of an answer that did not count (its tail after noise, the rest of a late
+  // one) must not reach the line after the next request, where an answer of the same shape
+  // would pass for that one's: no answer check can tell them apart.
+  if (gError == Error::ShortAnswer || gError == Error::BadCrc || gError == Error::WrongAddress ||
+      gError == Error::WrongAnswer)
+    Port->DiscardUntilQuiet(kQuietMs, kQuietLimitMs);
   if (gFailureSink) gFailureSink(address, function);
   return false;
 }
