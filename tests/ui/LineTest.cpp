@@ -1,0 +1,90 @@
+// The line where it really is: a port that goes and comes back under the same name, as the main
+// window tells it and finds it again; the port list following the system; a line behind a
+// serial device server.
+
+#include <QLabel>
+#include <QStatusBar>
+
+#include "Harness.h"
+#include "ui/main/PortState.h"
+
+using namespace Qt::StringLiterals;
+
+class LineTest : public QObject {
+  Q_OBJECT
+
+  Gui::Line line_{Sim::LineSetup{}, {Gui::Unit(1, 6), Gui::Unit(2, 5)}};
+  Gui::Boxes boxes_;
+
+  Sim::Simulator& Sim() { return line_.Sim(); }
+  static QString State() {
+    return MainForm->findChild<QLabel*>(u"lblPortState"_s)->text() + " | " +
+           MainForm->StatusBar->currentMessage();
+  }
+  static QStringList Tree() {
+    QStringList nodes;
+    for (QTreeWidgetItem* root = MainForm->Net->topLevelItem(0);
+         root && nodes.size() < root->childCount();)
+      nodes << root->child(nodes.size())->text(0);
+    return nodes;
+  }
+  void Activate(int row) {
+    MainForm->Net->setCurrentItem(MainForm->Net->topLevelItem(0)->child(row));
+    MainForm->actSelectDevice->trigger();
+  }
+
+ private slots:
+  void initTestCase() {
+    CreateForms();
+    QCOMPARE(State(), u"COM2: открыт | "_s);
+  }
+
+  // The far end goes during the scan and is back at once: the scan stops at the probe that met
+  // the loss, the next action reopens the port; then it goes for longer, and the idle program
+  // finds it again. The tree stays throughout.
+  void lostMidScanAndFoundAgain() {
+    QTimer watch;
+    bool gone = false;
+    connect(&watch, &QTimer::timeout, this, [&] {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* progress = qobject_cast<TProgressForm*>(w);
+            progress && progress->isVisible() && progress->Label1->text().endsWith(" 4") && !gone) {
+          gone = true;
+          Sim().Stop();
+          QVERIFY(Sim().Start(line_.Folder() + "/COM2"));  // a new terminal under the old name
+          Sim().ResetCounters();
+        }
+    });
+    watch.start(5);
+    MainForm->actNetScan->trigger();
+    watch.stop();
+    QCOMPARE(boxes_.TakeTexts(),
+             QStringList{"E Внимание!: Порт COM2 потерян.\nСканирование прервано."});
+    QCOMPARE(Sim().TotalRequests(), 0u);  // no probe after the loss, none by a reopening
+    QCOMPARE(State(), u"COM2: потерян | Порт COM2 потерян: устройство отключено."_s);
+    QCOMPARE(Tree(), (QStringList{"[1] ЛИР-8М", "[2] ЛИР-4М"}));
+    QVERIFY(MainForm->actNetScan->isEnabled() && MainForm->actPortSelect->isEnabled() &&
+            MainForm->actPortConfig->isEnabled());
+
+    Activate(0);
+    QCOMPARE(MainForm->Channels->rowCount(), 8);
+    QVERIFY(
+        Gui::WaitFor([] { return State() == u"COM2: открыт | Порт COM2 снова открыт."_s; }, 1000));
+
+    Sim().Stop();
+    MainForm->actGetChannelsParam->trigger();
+    QCOMPARE(boxes_.TakeTexts(), QStringList{"E Внимание!: Ошибка при обращении к устройству [1]"});
+    Gui::Pump(1500);  // tried while idle, and not there
+    QCOMPARE(State(), u"COM2: потерян | Порт COM2 потерян: устройство отключено."_s);
+    QVERIFY(Sim().Start(line_.Folder() + "/COM2"));
+    QVERIFY(
+        Gui::WaitFor([] { return State() == u"COM2: открыт | Порт COM2 снова открыт."_s; }, 3000));
+    QCOMPARE(boxes_.Count(), 0);
+    QCOMPARE(Tree(), (QStringList{"[1] ЛИР-8М", "[2] ЛИР-4М"}));
+    MainForm->actGetChannelsParam->trigger();
+    QCOMPARE(boxes_.Count(), 0);
+  }
+};
+
+QTEST_MAIN(LineTest)
+#include "LineTest.moc"
