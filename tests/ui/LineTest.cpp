@@ -2,11 +2,16 @@
 // window tells it and finds it again; the port list following the system; a line behind a
 // serial device server.
 
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QStatusBar>
 
 #include "Harness.h"
+#include "platform/UiQt.h"
 #include "ui/main/PortState.h"
+#include "ui/port/PortList.h"
 
 using namespace Qt::StringLiterals;
 
@@ -83,6 +88,41 @@ class LineTest : public QObject {
     QCOMPARE(Tree(), (QStringList{"[1] ЛИР-8М", "[2] ЛИР-4М"}));
     MainForm->actGetChannelsParam->trigger();
     QCOMPARE(boxes_.Count(), 0);
+  }
+
+  // An adapter plugged in and pulled while the dialog is open. The system's devices are links
+  // in a folder here: the system does not list pseudo-terminals.
+  void portListFollowsTheSystem() {
+    const QString dev = QString::fromStdString(line_.Folder()) + "/dev", usb = dev + "/ttyUSB0";
+    QVERIFY(QDir().mkpath(dev));
+    Platform::SetSerialDeviceSource([dev] {
+      QList<Platform::SerialDevice> devices;
+      for (const QFileInfo& link : QDir(dev).entryInfoList(QDir::System))
+        devices.append({link.filePath(), "Адаптер " + link.fileName()});
+      return devices;
+    });
+    QComboBox* names = PortSelectForm->PortNamer;
+    QStringList seen;  // the entries after the fixed ones, then the box's text
+    const auto look = [&] {
+      QStringList shown;
+      for (int row = 5; row < names->count(); ++row)
+        shown << TPortList::ShownText(names->model()->index(row, 0));
+      seen << shown.join(',') + " | " + names->currentText();
+    };
+    QVERIFY(Gui::RunDialog(boxes_, MainForm->actPortSelect, PortSelectForm, [&] {
+      names->setEditText(u"tcp://"_s);
+      QFile::link(QString::fromStdString(Sim().TerminalPath()), usb);
+      Gui::WaitFor([&] { return names->count() == 6; }, 3000);
+      look();
+      names->setCurrentIndex(5);  // chosen: the name alone
+      look();
+      QFile::remove(usb);
+      Gui::WaitFor([&] { return names->count() == 5; }, 3000);
+      look();
+    }));
+    Platform::SetSerialDeviceSource(nullptr);
+    QCOMPARE(seen, (QStringList{usb + " — Адаптер ttyUSB0 | tcp://",
+                                usb + " — Адаптер ttyUSB0 | " + usb, " | " + usb}));
   }
 };
 
