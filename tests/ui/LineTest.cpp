@@ -10,7 +10,9 @@
 
 #include "Harness.h"
 #include "platform/UiQt.h"
+#include "sim/DeviceServer.h"
 #include "ui/main/PortState.h"
+#include "ui/port/PortConfig.h"
 #include "ui/port/PortList.h"
 
 using namespace Qt::StringLiterals;
@@ -123,6 +125,50 @@ class LineTest : public QObject {
     Platform::SetSerialDeviceSource(nullptr);
     QCOMPARE(seen, (QStringList{usb + " — Адаптер ttyUSB0 | tcp://",
                                 usb + " — Адаптер ttyUSB0 | " + usb, " | " + usb}));
+  }
+
+  // The line behind a serial device server: its name typed in the port choice, a scan, the
+  // channel table, the port configuration's note; the connection dropped, and back.
+  void throughADeviceServer() {
+    Sim::DeviceServer server;
+    std::string error;
+    QVERIFY2(server.Start(Sim().TerminalPath(), 0, error), error.c_str());
+    const QString name = u"tcp://127.0.0.1:"_s + QString::number(server.Port());
+    QStringList notes;
+    for (const QString& port : {u"COM2"_s, name}) {
+      QVERIFY(Gui::RunDialog(boxes_, MainForm->actPortSelect, PortSelectForm, [&] {
+        PortSelectForm->PortNamer->setEditText(port);
+        PortSelectForm->btnOk->click();
+      }));
+      QVERIFY(Gui::RunDialog(boxes_, MainForm->actPortConfig, PortConfigForm, [&] {
+        notes << port + (PortConfigForm->lblServer->isVisible() ? " server" : " line");
+      }));
+    }
+    QCOMPARE(notes, (QStringList{u"COM2 line"_s, name + " server"}));
+    QCOMPARE(State(), name + u": открыт | "_s);
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [] {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* progress = qobject_cast<TProgressForm*>(w);
+            progress && progress->isVisible() && progress->Label1->text().endsWith(" 3"))
+          progress->btnCancel->click();
+    });
+    watch.start(5);
+    MainForm->actNetScan->trigger();
+    watch.stop();
+    QCOMPARE(Tree(), (QStringList{"[1] ЛИР-8М", "[2] ЛИР-4М"}));
+    Activate(0);
+    QCOMPARE(MainForm->Channels->rowCount(), 8);
+    QCOMPARE(MainForm->Channels->item(0, 1)->text(), u"10"_s);
+    QCOMPARE(boxes_.Count(), 0);
+
+    server.Stop();
+    MainForm->actGetChannelsParam->trigger();
+    QCOMPARE(boxes_.TakeTexts(), QStringList{"E Внимание!: Ошибка при обращении к устройству [1]"});
+    QCOMPARE(State(), name + ": потерян | Порт " + name + " потерян: соединение разорвано.");
+    QVERIFY(server.Start(Sim().TerminalPath(), name.section(':', -1).toUShort(), error));
+    QVERIFY(Gui::WaitFor(
+        [&] { return State() == name + ": открыт | Порт " + name + " снова открыт."; }, 3000));
   }
 };
 
