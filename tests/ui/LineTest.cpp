@@ -141,7 +141,9 @@ class LineTest : public QObject {
         PortSelectForm->btnOk->click();
       }));
       QVERIFY(Gui::RunDialog(boxes_, MainForm->actPortConfig, PortConfigForm, [&] {
-        notes << port + (PortConfigForm->lblServer->isVisible() ? " server" : " line");
+        const QLabel* note = PortConfigForm->lblServer;
+        notes << port + (note->isVisible() ? " server" : " line");
+        QVERIFY(note->heightForWidth(note->width()) <= note->height());  // shown whole
       }));
     }
     QCOMPARE(notes, (QStringList{u"COM2 line"_s, name + " server"}));
