@@ -9,6 +9,7 @@
 #include <QStatusBar>
 
 #include "Harness.h"
+#include "device/LIR.h"
 #include "platform/UiQt.h"
 #include "sim/DeviceServer.h"
 #include "ui/main/PortState.h"
@@ -78,7 +79,17 @@ class LineTest : public QObject {
     QVERIFY(
         Gui::WaitFor([] { return State() == u"COM2: открыт | Порт COM2 снова открыт."_s; }, 1000));
 
+    // A held button is let go at the tick that meets the loss, instead of trying every tick.
+    int heldWhileLost = 0;
+    auto count = connect(MainForm->Timer, &QTimer::timeout, this,
+                         [&] { heldWhileLost += ModBus::Port->Lost() && Main::ControlHeld; });
+    QTest::mousePress(MainForm->btnControl, Qt::LeftButton);
+    QVERIFY(Gui::WaitFor([this] { return Sim().CommandCount(1, LIR::CodeControl) > 0; }, 1000));
     Sim().Stop();
+    QVERIFY(Gui::WaitFor([] { return !Main::ControlHeld; }, 1000));
+    QTest::mouseRelease(MainForm->btnControl, Qt::LeftButton);
+    disconnect(count);
+    QCOMPARE(heldWhileLost, 0);
     MainForm->actGetChannelsParam->trigger();
     QCOMPARE(boxes_.TakeTexts(), QStringList{"E Внимание!: Ошибка при обращении к устройству [1]"});
     Gui::Pump(1500);  // tried while idle, and not there

@@ -290,7 +290,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   connect(actSettings, &QAction::triggered, this, [this] { actSettingsExecute(); });
   connect(actPortConfig, &QAction::triggered, this, [this] { actPortConfigExecute(); });
 
-  PortState = new TPortState(this, StatusBar);
+  PortState = new TPortState(this, StatusBar, Timer);
 
   resize(800, 394);
   if (QScreen* screen = QGuiApplication::primaryScreen())

@@ -22,12 +22,14 @@ constexpr int kPauseTicks = 4;
 
 }  // namespace
 
-TPortState::TPortState(QMainWindow* window, QStatusBar* bar)
+TPortState::TPortState(QMainWindow* window, QStatusBar* bar, QTimer* panelTimer)
     : QObject(window), window_(window), bar_(bar) {
   lblPortState = new QLabel(bar);
   lblPortState->setObjectName(QStringLiteral("lblPortState"));
   bar->addPermanentWidget(lblPortState);
   connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
+  // After the tick's commands, which met the loss.
+  connect(panelTimer, &QTimer::timeout, this, [] { LetGoIfLost(); });
   timer_.start(kTickMs);
   // Told as soon as the request that met the loss has ended, not at the next tick.
   connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
@@ -121,6 +123,15 @@ void TPortState::ScanStopped() {
   Platform::MessageBox("Порт " + ModBus::Port->PortName + " потерян.\nСканирование прервано.",
                        "Внимание!", Platform::MbOk | Platform::MbIconHand);
   Say(LossText());
+}
+
+// A held panel button would try to reopen the port at every tick of its timer, a thousand
+// times a second: a lost line lets it go, as a window left does. The user presses it again.
+void TPortState::LetGoIfLost() {
+  if (!ModBus::Port->Lost()) return;
+  for (bool* held : {&Main::PuskHeld, &Main::StopHeld, &Main::ControlHeld, &Main::KvitirHeld,
+                     &Main::SbrosHeld, &Main::RestartHeld})
+    *held = false;
 }
 
 // Whether a reopening may hold the GUI thread now: nothing is under way that waits on it.

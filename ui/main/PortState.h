@@ -19,7 +19,8 @@ class TPortState : public QObject {
   Q_OBJECT
 
  public:
-  TPortState(QMainWindow* window, QStatusBar* bar);
+  // panelTimer: the timer that sends the commands of the held panel buttons.
+  TPortState(QMainWindow* window, QStatusBar* bar, QTimer* panelTimer);
 
   // After an attempt to open the port (a connection): the label, and why an open failed.
   void Opened();
@@ -37,6 +38,7 @@ class TPortState : public QObject {
   enum class State { NotOpen, Open, Lost };
   static State Now();
   bool Idle() const;
+  static void LetGoIfLost();
   void Tick();
   void ShowState(State state);
   void Say(const QString& text);
