@@ -4,7 +4,6 @@
 #include <QLineEdit>
 
 #include "link/ModBus.h"
-#include "platform/UiQt.h"
 #include "ui/common/Fit.h"
 #include "ui/main/Main.h"
 #include "ui/port/PortList.h"
