@@ -1,6 +1,7 @@
 #include "link/ModBus.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace ModBus {
 namespace {
@@ -13,10 +14,21 @@ std::function<void(uint8_t, uint8_t)> gFailureSink;
 Error gError = Error::None;
 uint8_t gException = 0;
 
+using Clock = std::chrono::steady_clock;
+// After a reopening that waited out its connect bound (a device server that does not answer),
+// the transactions fail at once for this long instead of each waiting again: a held panel
+// button would otherwise block the program for the whole bound at every tick.
+constexpr auto kReopenPause = std::chrono::seconds(5);
+Clock::time_point gReopenAfter;
+
 constexpr uint16_t kMaxReadCount = 125;
 constexpr uint16_t kMaxWriteCount = 123;
 constexpr uint8_t kExceptionBit = 0x80;
 constexpr uint16_t kExceptionLength = 5;
+// After a spoilt answer: the silence that ends it, longer than a USB adapter's 16 ms latency
+// timer may hold a packet back, and the most that is waited for it.
+constexpr uint32_t kQuietMs = 50;
+constexpr uint32_t kQuietLimitMs = 500;
 // Large enough for any frame the counts above allow.
 constexpr size_t kFrameSize = 2 * kMaxReadCount + 9;
 using Frame = std::array<uint8_t, kFrameSize>;
@@ -48,6 +60,17 @@ bool CrcMatches(const uint8_t* frame, size_t length) {
 
 bool IsException(const uint8_t* answer, uint8_t address, uint8_t function) {
   return answer[0] == address && answer[1] == (function | kExceptionBit);
+}
+
+// A lost port is tried once more by each transaction, so the next action finds a line that is
+// back; fails at once within the pause.
+bool Reopen() {
+  const Clock::time_point start = Clock::now();
+  if (start < gReopenAfter) return false;
+  if (Port->Reconnect()) return true;
+  if (Clock::now() - start >= std::chrono::milliseconds(Serial::ConnectTimeoutMs / 2))
+    gReopenAfter = Clock::now() + kReopenPause;
+  return false;
 }
 
 bool SendFrame(const uint8_t* bytes, uint16_t length) {
@@ -84,7 +107,7 @@ bool Exchange(Frame& frame, uint16_t requestLength, uint16_t answerLength) {
   std::copy_n(frame.begin() + 2, request.size(), request.begin());
   const uint8_t byteCount = static_cast<uint8_t>(answerLength - 5);
 
-  if (Port->Lost() && !Port->Reconnect()) return Fail(Error::PortLost);
+  if (Port->Lost() && !Reopen()) return Fail(Error::PortLost);
   if (!SendFrame(frame.data(), requestLength)) return false;
   if (!ReceiveFrame(frame.data(), answerLength, address, function)) return false;
   if (!CrcMatches(frame.data(), answerLength - 2)) return Fail(Error::BadCrc);
@@ -94,6 +117,7 @@ bool Exchange(Frame& frame, uint16_t requestLength, uint16_t answerLength) {
       frame[1] == function &&
       (echoed ? std::equal(request.begin(), request.end(), &frame[2]) : frame[2] == byteCount);
   if (!matches) return Fail(Error::WrongAnswer);
+  gReopenAfter = {};  // a line that answers again is tried again at once when it next goes
   gError = Error::None;
   gException = 0;
   return true;
@@ -102,6 +126,12 @@ bool Exchange(Frame& frame, uint16_t requestLength, uint16_t answerLength) {
 bool Transact(Frame& frame, uint16_t requestLength, uint16_t answerLength) {
   const uint8_t address = frame[0], function = frame[1];
   if (Exchange(frame, requestLength, answerLength)) return true;
+  // What is left of an answer that did not count (its tail after noise, the rest of a late
+  // one) must not reach the line after the next request, where an answer of the same shape
+  // would pass for that one's: no answer check can tell them apart.
+  if (gError == Error::ShortAnswer || gError == Error::BadCrc || gError == Error::WrongAddress ||
+      gError == Error::WrongAnswer)
+    Port->DiscardUntilQuiet(kQuietMs, kQuietLimitMs);
   if (gFailureSink) gFailureSink(address, function);
   return false;
 }

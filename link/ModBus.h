@@ -43,6 +43,9 @@ enum class Error : uint8_t {
   WrongAnswer,   // an answer of another function, length or echo: not for this request
   PortLost,      // the line has gone (Port->Lost(), Port->LastFault() says how), or is not back
 };
+// A transaction on a lost port first tries one Port->Reconnect(). When that try waits out its
+// connect bound (a device server that does not answer), the transactions of the next 5 seconds
+// fail with PortLost at once, without trying; an answered transaction ends the pause.
 Error LastError();
 uint8_t LastException();  // the exception code when LastError() is Exception, else 0
 

@@ -113,3 +113,17 @@ int32_t TPort::Read(void* buffer, uint32_t count) {
   if (!Serial::ReadBytes(Handle, buffer, count, read)) NoteLoss();
   return static_cast<int32_t>(read);
 }
+
+void TPort::DiscardUntilQuiet(uint32_t quietMs, uint32_t limitMs) {
+  if (!Connected || lost_) return;
+  Serial::CommTimeouts quiet = Timeouts;
+  quiet.ReadIntervalTimeout = quietMs;
+  quiet.ReadTotalTimeoutMultiplier = 0;
+  quiet.ReadTotalTimeoutConstant = quietMs;
+  if (!Serial::SetTimeouts(Handle, quiet)) return;
+  uint8_t scrap[256];
+  // Each read ends within quietMs; one that gets nothing has met the silence.
+  for (uint32_t waited = 0; waited < limitMs; waited += quietMs)
+    if (Read(scrap, sizeof scrap) <= 0) break;
+  Serial::SetTimeouts(Handle, Timeouts);
+}

@@ -33,6 +33,9 @@ class TPort {
   // Write and with Timeouts; true at once on a port that is not lost, false on one that is not
   // open. A missing device fails at once; a tcp:// name waits at most connectTimeoutMs.
   bool Reconnect(uint32_t connectTimeoutMs = Serial::ConnectTimeoutMs);
+  // Reads and drops what arrives until nothing has come for quietMs, for at most about
+  // limitMs, then the Timeouts hold again.
+  void DiscardUntilQuiet(uint32_t quietMs, uint32_t limitMs);
   // Why the last Open or Reconnect failed, or how the line was lost; None once open.
   Serial::Fault LastFault() const { return fault_; }
 

@@ -1,8 +1,10 @@
 #pragma once
 // The platform window of a Qt widget, for the calls of Ui.h.
 
-#include <QStringList>
+#include <QList>
+#include <QString>
 #include <QWidget>
+#include <functional>
 
 #include "platform/Ui.h"
 
@@ -16,7 +18,15 @@ inline Window WindowOf(QWidget* widget) {
 #endif
 }
 
-// The serial devices present now, by the names that open them.
-QStringList SerialDeviceNames();
+// A serial device present now: the name that opens it, and what the system says it is (a USB
+// adapter's product name; often empty for a built-in port).
+struct SerialDevice {
+  QString Name;
+  QString Description;
+};
+QList<SerialDevice> SerialDevices();
+// Puts `source` in the system's place (tests: pseudo-terminals, which the system does not list
+// as serial devices); an empty function gives the system back.
+void SetSerialDeviceSource(std::function<QList<SerialDevice>()> source);
 
 }  // namespace Platform

@@ -235,6 +235,10 @@ void Line::Handle(const std::vector<uint8_t>& frame) {
       const size_t at = random_() % (reply.Bytes.size() - 2);
       reply.Bytes[at] ^= static_cast<uint8_t>(1 + random_() % 255);
     }
+    if (reply.Applied.Kind == FaultKind::Truncated) {
+      reply.Bytes.resize(reply.Bytes.size() -
+                         std::min<size_t>(reply.Applied.Param, reply.Bytes.size()));
+    }
     if (reply.Applied.Kind == FaultKind::Noise) {
       for (uint32_t i = 0; i < reply.Applied.Param; ++i) {
         reply.Noise.push_back(static_cast<uint8_t>(random_()));

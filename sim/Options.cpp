@@ -79,6 +79,8 @@ Faults (the fault replaces or spoils the answer of a request addressed to a unit
   late:MS              the answer MS ms later than usual (default 500)
   noise:N              N random bytes just before the answer (default 4)
   other-address:A      a correct answer bearing address A (CRC recomputed; A required)
+  truncated:N          the answer without its last N bytes, as from a unit cut off in
+                       the middle of its frame (default 1; N at least the length: none)
   Except for exception, a faulted request still takes effect: only the answer is lost.
 
 Registers of a unit (16 bits each):
@@ -301,10 +303,11 @@ bool ParseFaultKind(const std::string& name, FaultKind& kind) {
   static const struct {
     const char* Name;
     FaultKind Kind;
-  } kKinds[] = {{"none", FaultKind::None},       {"silent", FaultKind::Silent},
-                {"corrupt", FaultKind::Corrupt}, {"exception", FaultKind::Exception},
-                {"split", FaultKind::Split},     {"late", FaultKind::Late},
-                {"noise", FaultKind::Noise},     {"other-address", FaultKind::OtherAddress}};
+  } kKinds[] = {{"none", FaultKind::None},          {"silent", FaultKind::Silent},
+                {"corrupt", FaultKind::Corrupt},    {"exception", FaultKind::Exception},
+                {"split", FaultKind::Split},        {"late", FaultKind::Late},
+                {"noise", FaultKind::Noise},        {"other-address", FaultKind::OtherAddress},
+                {"truncated", FaultKind::Truncated}};
   for (const auto& k : kKinds) {
     if (name == k.Name) {
       kind = k.Kind;
@@ -324,6 +327,9 @@ bool DefaultFaultParam(FaultKind kind, uint32_t& param) {
       return true;
     case FaultKind::Noise:
       param = 4;
+      return true;
+    case FaultKind::Truncated:
+      param = 1;
       return true;
     case FaultKind::OtherAddress:
       return false;

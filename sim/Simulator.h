@@ -30,6 +30,7 @@ enum class FaultKind {
   Late,          // the answer Param milliseconds later than usual
   Noise,         // Param random bytes on the line just before the answer
   OtherAddress,  // a correct answer that bears the address Param (CRC recomputed)
+  Truncated,     // the answer without its last Param bytes, as from a unit cut off mid-frame
 };
 
 struct LineSetup {

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "device/LIR.h"
 #include "platform/SerialPosixLine.h"
@@ -166,14 +167,18 @@ INSTANTIATE_TEST_SUITE_P(Lines, Line, ::testing::Values(Over::Terminal, Over::Tc
                            return info.param == Over::Tcp ? "Tcp" : "Terminal";
                          });
 
-// A loopback port: nobody listens on it, or (full) a listener whose queue of connections not
-// yet accepted is full, so the kernel drops further attempts unanswered. The descriptors live
-// as long as the process; a test needs only a few.
-uint16_t LoopbackPort(bool full) {
+// A loopback port (0: one the system picks): nobody listens on it, or (full) a listener whose
+// queue of connections not yet accepted is full, so the kernel drops further attempts
+// unanswered. The descriptors live as long as the process unless `listener` takes the
+// listener's; a test needs only a few.
+uint16_t LoopbackPort(bool full, uint16_t port = 0, int* listener = nullptr) {
   const int s = socket(AF_INET, SOCK_STREAM, 0);
+  const int one = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
   socklen_t size = sizeof a;
   bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
   getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
@@ -186,6 +191,7 @@ uint16_t LoopbackPort(bool full) {
     connect(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0), reinterpret_cast<sockaddr*>(&a),
             sizeof a);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (listener) *listener = s;
   return ntohs(a.sin_port);
 }
 
@@ -237,6 +243,43 @@ TEST(TcpNames, RefusedMalformedUnansweredOneClientAtATimeAndAHostName) {
   ASSERT_EQ(first.Write(request, sizeof request), 8);
   EXPECT_EQ(first.Read(buffer, 7), 7);
   EXPECT_EQ(buffer[4], LIR::Model8M);
+}
+
+// A device server that stops answering connections (switched off behind a switch): one
+// transaction waits out the connect bound, those of the pause that follows fail at once, the
+// program's own reopening with its short bound still tries, and finds the line once it is back.
+TEST(TcpNames, AnUnansweringServerHoldsOneTransactionNotEach) {
+  Sim::Simulator sim({}, {{kUnit, LIR::Model8M}});
+  Sim::DeviceServer server;
+  std::string error;
+  ASSERT_TRUE(sim.Start() && server.Start(sim.TerminalPath(), 0, error)) << error;
+  const uint16_t port = server.Port();
+  TPort& p = *ModBus::Port;
+  p.PortName = TcpName(port);
+  uint8_t model = 0;
+  ASSERT_TRUE(p.Open() && LIR::ReadDeviceType(kUnit, model));
+  server.Stop();
+  int listener = -1;
+  ASSERT_EQ(LoopbackPort(true, port, &listener), port);
+  std::vector<const char*> waits;
+  for (int i = 0; i < 4; ++i) {
+    const auto start = Clock::now();
+    EXPECT_FALSE(LIR::ReadDeviceType(kUnit, model));
+    EXPECT_EQ(ModBus::LastError(), ModBus::Error::PortLost);
+    const double ms = MsSince(start);
+    waits.push_back(ms < 150 ? "none" : ms > 950 && ms < 1500 ? "bound" : "other");
+  }
+  EXPECT_EQ(waits, (std::vector<const char*>{"none", "bound", "none", "none"}));
+  EXPECT_EQ(p.LastFault(), Serial::Fault::TimedOut);
+  const auto start = Clock::now();
+  EXPECT_FALSE(p.Reconnect(200));
+  EXPECT_GT(MsSince(start), 190);
+  EXPECT_LT(MsSince(start), 600);
+
+  close(listener);
+  ASSERT_TRUE(server.Start(sim.TerminalPath(), port, error)) << error;
+  EXPECT_TRUE(p.Reconnect(200) && LIR::ReadDeviceType(kUnit, model));
+  p.Close();
 }
 
 // The program itself: it prints the port it listens on, dies with its clients' connection, and

@@ -264,6 +264,21 @@ TEST_F(Wire, AnswersThatAreNotTheAnswerToTheRequest) {
   ModBus::SetFailureSink(nullptr);
   EXPECT_EQ(ModBus::LastException(), 0);
 
+  // Noise in place of an answer, then the answer after all: it must not reach the line after
+  // the next request, whose answer it would pass for.
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pauseMs_ = 40;
+    answer_ = [n = 0](const Bytes& r) mutable {
+      const uint16_t value = static_cast<uint16_t>(++n);
+      return n == 1 ? std::vector<Bytes>{Bytes(11, 0x55), ReadAnswer(r[0], r[1], {1, 1, 1})}
+                    : std::vector<Bytes>{ReadAnswer(r[0], r[1], {value, value, value})};
+    };
+  }
+  EXPECT_FALSE(Call(3));
+  EXPECT_EQ(ModBus::LastError(), E::BadCrc);
+  EXPECT_TRUE(Call(3) && regs_[0] == 2) << regs_[0];
+
   // A unit that froze answers its last request late, while the master already asks the next:
   // the backlog answer, as long as the new one's and with a good CRC, is not taken for it.
   {

@@ -115,7 +115,8 @@ TEST_F(ControlTest, CommandsReachTheUnits) {
       "set-holding 1 523 0x1234|ok|holding 1 523|4660|clock-regs 1 0x010D 0x1800 0|ok|"
       "holding 1 520|269|journal 1 10 5|ok|holding 1 517|5|holding 1 518|10|model 1 6|ok|"
       "input-reg 1 50|6|password 1|00000000|count 1|0|total|0|commands 1 4|0|"
-      "  reset-counters\t|ok|fault silent 0 2|ok|fault-rate late 100 0.5|ok|clear-faults|ok|"
+      "  reset-counters\t|ok|fault silent 0 2|ok|fault-rate late 100 0.5|ok|"
+      "fault truncated 3 1|ok|clear-faults|ok|"
       "send 0xDE 173 0|ok|||   ||");
   for (std::string line, reply;
        std::getline(script, line, '|') && std::getline(script, reply, '|');)

@@ -137,7 +137,8 @@ TEST(Wire, InjectedFaultsHitTheNextRequestsThenStop) {
                {FaultKind::Late, 200, good, 0, 100},
                {FaultKind::Noise, 5, good, 0, 0},
                {FaultKind::OtherAddress, 9,
-                WithCrc(Cat({9}, Bytes(good.begin() + 1, good.end() - 2))), 0, 0}};
+                WithCrc(Cat({9}, Bytes(good.begin() + 1, good.end() - 2))), 0, 0},
+               {FaultKind::Truncated, 4, Bytes(good.begin(), good.end() - 4), 0, 0}};
   for (const auto& k : cases) {
     SCOPED_TRACE(static_cast<int>(k.kind));
     const size_t size = k.answer.size() + (k.kind == FaultKind::Noise ? k.param : 0);

@@ -1,5 +1,7 @@
 // Start-up when COM2 cannot be opened.
 
+#include <QLabel>
+#include <QStatusBar>
 #include <QTemporaryDir>
 
 #include "Harness.h"
@@ -28,6 +30,10 @@ class StartupTest : public QObject {
     QVERIFY(!MainForm->actNetScan->isEnabled() && !MainForm->actPortConfig->isEnabled() &&
             !MainForm->miNet->menuAction()->isEnabled());
     QVERIFY(MainForm->actPortSelect->isEnabled() && !ModBus::Port->Connected);
+    // The reason beside the box, whose text stays as it is.
+    QCOMPARE(MainForm->findChild<QLabel*>("lblPortState")->text() + " | " +
+                 MainForm->StatusBar->currentMessage(),
+             QStringLiteral("COM2: не открыт | Порт COM2 не открыт: нет такого порта."));
   }
 };
 

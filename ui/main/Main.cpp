@@ -25,6 +25,7 @@
 #include "ui/dialogs/SetChannelsParam.h"
 #include "ui/dialogs/Settings.h"
 #include "ui/main/Images.h"
+#include "ui/main/PortState.h"
 #include "ui/port/PortConfig.h"
 #include "ui/port/PortSelect.h"
 
@@ -289,6 +290,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   connect(actSettings, &QAction::triggered, this, [this] { actSettingsExecute(); });
   connect(actPortConfig, &QAction::triggered, this, [this] { actPortConfigExecute(); });
 
+  PortState = new TPortState(this, StatusBar, Timer);
+
   resize(800, 394);
   if (QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
@@ -398,6 +401,7 @@ void TMainForm::actPortConnectionExecute() {
   actPortConfig->setEnabled(open);
   actNetScan->setEnabled(open);
   miNet->menuAction()->setEnabled(open);
+  PortState->Opened();
   if (!open)
     Platform::MessageBox(
         "Не удается создать дескриптор порта\nВозможно порт используется другим приложением",
@@ -423,6 +427,7 @@ void TMainForm::actNetScanExecute() {
   progress->pbProgress->setValue(1);
   progress->StartProgress();
 
+  bool lost = false;
   for (int address = 0; address < 256 && progress->Running; ++address) {
     QProgressBar* bar = progress->pbProgress;
     bar->setValue(std::min(bar->value() + 1, bar->maximum()));
@@ -433,6 +438,9 @@ void TMainForm::actNetScanExecute() {
       auto* node =
           new QTreeWidgetItem(root, {DeviceNodeText(static_cast<uint8_t>(address), model)});
       node->setData(0, Qt::UserRole, address * 256 + Main::HandledModel(model));
+    } else if (ModBus::LastError() == ModBus::Error::PortLost) {
+      lost = true;
+      break;  // the addresses left would tell nothing
     }
     QCoreApplication::processEvents();  // where Cancel is seen
   }
@@ -442,6 +450,7 @@ void TMainForm::actNetScanExecute() {
   for (QAction* a : {actNetScan, actPortSelect, actPortConfig})
     a->setEnabled(true);
   Scanning = false;
+  if (lost) return PortState->ScanStopped();
   StatusBar->showMessage(QStringLiteral("Список доступных устройств."));
 }
 

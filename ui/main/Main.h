@@ -12,6 +12,7 @@
 class QDialog;
 class QToolButton;
 class QTreeWidgetItem;
+class TPortState;
 
 // The start-up that follows the application object: title, help file, the long-lived forms
 // in their order (creating the main window opens the port), then the main window is shown.
@@ -87,6 +88,7 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
       *btnClock, *btnJournal, *btnGetChannelsParam, *btnSetChannelsParam, *btnPassword, *btnTraffic;
   QMenu* LIRPopupMenu;
   QTimer* Timer;
+  TPortState* PortState;  // lblPortState in the status bar, and the reopening of a lost port
 
  protected:
   bool event(QEvent* event) override;

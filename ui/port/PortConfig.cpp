@@ -55,6 +55,8 @@ void TPortConfigForm::FormShow() {
   setWindowTitle(QStringLiteral("Настройка порта: ") +
                  QString::fromStdString(ModBus::Port->PortName));
   PageCont->setCurrentIndex(0);
+  // A device server takes its line settings from its own configuration, not from here.
+  lblServer->setVisible(Serial::IsTcpName(ModBus::Port->PortName.c_str()));
   Serial::Dcb dcb{};
   // A handle that cannot be read leaves the controls as they were.
   if (!Serial::GetState(ModBus::Port->Handle, dcb)) return;

@@ -4,9 +4,9 @@
 #include <QLineEdit>
 
 #include "link/ModBus.h"
-#include "platform/UiQt.h"
 #include "ui/common/Fit.h"
 #include "ui/main/Main.h"
+#include "ui/port/PortList.h"
 
 TPortSelectForm* PortSelectForm = nullptr;
 
@@ -15,29 +15,25 @@ TPortSelectForm::TPortSelectForm(QWidget* parent) : QDialog(parent) {
   Main::MakeFixedDialog(this);
   Fit::FitText(Label1, 4);
   connect(PortNamer, &QComboBox::editTextChanged, this, [this] { FitPortName(); });
-  ListPorts();
-  PortNamer->setEditText(QStringLiteral("COM2"));
+  PortList = new TPortList(PortNamer, {"COM1", "COM2", "COM3", "COM4", "COM5"});
+  PortList->Refresh();
+  // "COM2", or the port the command line named.
+  PortNamer->setEditText(QString::fromStdString(ModBus::Port->PortName));
   PortNamer->installEventFilter(this);
   connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void TPortSelectForm::ListPorts() {
-  // The names of the list, then the serial devices this system has now (USB adapters
-  // come and go); what the user typed stays.
-  const QString typed = PortNamer->currentText();
-  PortNamer->clear();
-  PortNamer->addItems({"COM1", "COM2", "COM3", "COM4", "COM5"});
-  for (const QString& name : Platform::SerialDeviceNames())
-    if (PortNamer->findText(name) < 0) PortNamer->addItem(name);
-  PortNamer->setEditText(typed);
-  PortNamer->view()->setMinimumWidth(PortNamer->view()->sizeHintForColumn(0) + 24);
-}
-
 void TPortSelectForm::showEvent(QShowEvent* event) {
-  ListPorts();
+  PortList->Refresh();
+  PortList->Start();  // adapters plugged in or pulled while the dialog is open
   QDialog::showEvent(event);
   FitPortName();  // the box has its size now
+}
+
+void TPortSelectForm::hideEvent(QHideEvent* event) {
+  PortList->Stop();
+  QDialog::hideEvent(event);
 }
 
 void TPortSelectForm::FitPortName() {

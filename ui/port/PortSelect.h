@@ -5,6 +5,8 @@
 
 #include "ui_PortSelect.h"
 
+class TPortList;
+
 class TPortSelectForm : public QDialog, public Ui::TPortSelectForm {
   Q_OBJECT
 
@@ -16,10 +18,11 @@ class TPortSelectForm : public QDialog, public Ui::TPortSelectForm {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
-  void ListPorts();
   void FitPortName();
+  TPortList* PortList;  // the names offered, following the system's serial devices
 };
 
 extern TPortSelectForm* PortSelectForm;
