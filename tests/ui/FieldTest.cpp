@@ -11,6 +11,7 @@
 
 #include "Harness.h"
 #include "device/UnitConfig.h"
+#include "ui/dialogs/Clock.h"
 #include "ui/dialogs/Journal.h"
 #include "ui/main/Images.h"
 
@@ -145,6 +146,52 @@ class FieldTest : public QObject {
         lines.mid(2),
         QStringList({"", "Номер записи;Дата;Время;Канал;Тип срабатывания;Номер записи в устройстве",
                      shown.value(0) + ";2", shown.value(1) + ";1", shown.value(2) + ";1000", ""}));
+  }
+
+  void lampsPolledAndFaultsNamed() {
+    QCOMPARE(MainForm->actPollState->isChecked(), false);  // off at start
+    QVERIFY(MainForm->miDeviceStatus->actions().contains(MainForm->actPollState) &&
+            MainForm->actPollState->isCheckable());
+    Use(3, 6);
+    MainForm->show();
+    MainForm->EnableLIRControls();
+    MainForm->actGetChannelsParam->trigger();
+    const QString kind = MainForm->Channels->item(1, 1)->text();
+    QVERIFY(!LampLit(1));
+    Sim().TakeLog();
+    MainForm->actPollState->setChecked(true);
+    QVERIFY(Sim().SetChannelInput(3, 1, true));
+    QVERIFY(Gui::WaitFor([] { return LampLit(1); }, 2500));
+    // Only the state is read, and only the lamps change.
+    const QStringList polled = Gui::Requests(Sim().TakeLog());
+    QVERIFY2(!polled.isEmpty() && polled.filter(QRegularExpression("^4 ")) == polled,
+             qPrintable(polled.join(", ")));
+    QCOMPARE(MainForm->Channels->item(1, 1)->text(), kind);
+
+    // A dialog open holds the polling: nothing goes out for the lamps behind it.
+    QVERIFY(Gui::RunDialog(boxes_, MainForm->actClock, ClockForm, [&] {
+      Sim().TakeLog();
+      Gui::Pump(2200);
+      QCOMPARE(Gui::Requests(Sim().TakeLog()), QStringList{});
+    }));
+
+    // A failed read stops the polling and says why; the lamps stay as they were.
+    Sim().InjectFault(Sim::FaultKind::Silent, 0, 1);
+    QVERIFY(Gui::WaitFor([] { return !MainForm->actPollState->isChecked(); }, 3000));
+    QCOMPARE(MainForm->StatusBar->currentMessage(),
+             u"Опрос состояния остановлен: устройство [3], нет ответа."_s);
+    QVERIFY(LampLit(1));
+    Gui::Pump(1200);
+    QCOMPARE(Gui::Requests(Sim().TakeLog()).size(), 1);  // the failed one, then none
+
+    // Any failed transaction names its fault beside the window's own message.
+    Sim().InjectFault(Sim::FaultKind::OtherAddress, 9, 1);
+    MainForm->actGetChannelsParam->trigger();
+    QCOMPARE(Seen(), (QStringList{u"E Внимание!: Ошибка при обращении к устройству [3]"_s,
+                                  u"Устройство [3], функция 4: ответ с другого адреса."_s}));
+    Sim().InjectFault(Sim::FaultKind::Exception, 0, 1);
+    MainForm->actGetChannelsParam->trigger();
+    QCOMPARE(Seen().value(1), u"Устройство [3], функция 4: исключение 4 (отказ устройства)."_s);
   }
 };
 

@@ -13,6 +13,7 @@
 #include <array>
 
 #include "device/LIR.h"
+#include "link/FrameDecode.h"
 #include "link/ModBus.h"
 #include "link/Traffic.h"
 #include "platform/Ui.h"
@@ -26,6 +27,7 @@
 #include "ui/dialogs/Settings.h"
 #include "ui/main/Images.h"
 #include "ui/main/PortState.h"
+#include "ui/main/StatePoll.h"
 #include "ui/port/PortConfig.h"
 #include "ui/port/PortSelect.h"
 
@@ -291,6 +293,10 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   connect(actPortConfig, &QAction::triggered, this, [this] { actPortConfigExecute(); });
 
   PortState = new TPortState(this, StatusBar, Timer);
+  StatePoll = new TStatePoll(this, actPollState, Channels, StatusBar,
+                             [this] { return Scanning || PanelHeld(); });
+  ModBus::SetFailureSink(
+      [this](uint8_t address, uint8_t function) { NoteFault(address, function); });
 
   resize(800, 394);
   if (QScreen* screen = QGuiApplication::primaryScreen())
@@ -302,6 +308,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
 }
 
 TMainForm::~TMainForm() {
+  ModBus::SetFailureSink(nullptr);
   Timer->stop();
   MainForm = MainForm == this ? nullptr : MainForm;
 }
@@ -498,6 +505,7 @@ void TMainForm::actGetChannelsParamExecute() {
       Channels->setItem(i, c + 1, new QTableWidgetItem(texts[c]));
   }
   Channels->viewport()->update();
+  StatePoll->Shown(address, count, stateRead ? state : -1);
 }
 
 void TMainForm::ChannelsSelectItem(int row) {
@@ -590,6 +598,24 @@ void TMainForm::StartTimerIfHeld() {
       if (!Timer->isActive()) Timer->start();
       return;
     }
+}
+
+bool TMainForm::PanelHeld() const {
+  for (const PanelButton& panel : Panels)
+    if (*panel.Held) return true;
+  return false;
+}
+
+void TMainForm::NoteFault(uint8_t address, uint8_t function) {
+  // A scan's silent addresses are its answer, not faults; a lost port is told by its label.
+  const ModBus::Error error = ModBus::LastError();
+  if (Scanning || error == ModBus::Error::PortLost) return;
+  const QString text =
+      QStringLiteral("Устройство %1, функция %2: %3.")
+          .arg(QString::fromStdString(Main::Bracketed(address)), QString::number(function),
+               QString::fromStdString(FrameDecode::FaultText(error, ModBus::LastException())));
+  // A held panel button fails a thousand times a second: the text is set once.
+  if (StatusBar->currentMessage() != text) StatusBar->showMessage(text);
 }
 
 void TMainForm::TimerTimer() {

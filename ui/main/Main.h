@@ -13,6 +13,7 @@ class QDialog;
 class QToolButton;
 class QTreeWidgetItem;
 class TPortState;
+class TStatePoll;
 
 // The start-up that follows the application object: title, help file, the long-lived forms
 // in their order (creating the main window opens the port), then the main window is shown.
@@ -89,6 +90,7 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   QMenu* LIRPopupMenu;
   QTimer* Timer;
   TPortState* PortState;  // lblPortState in the status bar, and the reopening of a lost port
+  TStatePoll* StatePoll;  // the live lamps of "Опрос состояния"
 
  protected:
   bool event(QEvent* event) override;
@@ -112,6 +114,9 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   void SetToolButtonVisible(QToolButton* button, bool visible);
   void LayOutDeviceProp();
   void StartTimerIfHeld();
+  bool PanelHeld() const;
+  // Which fault a failed transaction met, in the status bar beside the windows' own messages.
+  void NoteFault(uint8_t address, uint8_t function);
   bool Scanning = false;
 };
 
