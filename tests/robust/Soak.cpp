@@ -27,22 +27,25 @@ constexpr uint8_t kUnit = 1;
 constexpr int kFaultPercent = 5;
 constexpr std::chrono::milliseconds kPoll{5};
 
+// Each kind with its parameter for an answer of n bytes: inside or outside the read time-out
+// (10 n + 200 ms) by a margin that a loaded machine does not eat up.
 struct FaultRow {
   const char* Name;
   Kind FaultKind;
   bool Spoils;
+  uint32_t (*Param)(int n, uint32_t random);
 };
 const FaultRow kFaults[] = {
-    {"silent", Kind::Silent, true},
-    {"corrupt", Kind::Corrupt, true},
-    {"exception", Kind::Exception, true},
-    {"split-short", Kind::Split, false},
-    {"split-long", Kind::Split, true},
-    {"late-inside", Kind::Late, false},
-    {"late-outside", Kind::Late, true},
-    {"noise", Kind::Noise, true},
-    {"other-address", Kind::OtherAddress, true},
-    {"truncated", Kind::Truncated, true},
+    {"silent", Kind::Silent, true, [](int, uint32_t) { return 0u; }},
+    {"corrupt", Kind::Corrupt, true, [](int, uint32_t) { return 0u; }},
+    {"exception", Kind::Exception, true, [](int, uint32_t) { return 0u; }},
+    {"split-short", Kind::Split, false, [](int, uint32_t) { return 40u; }},
+    {"split-long", Kind::Split, true, [](int, uint32_t) { return 400u; }},
+    {"late-inside", Kind::Late, false, [](int n, uint32_t) { return uint32_t(10 * n); }},
+    {"late-outside", Kind::Late, true, [](int n, uint32_t) { return uint32_t(10 * n + 330); }},
+    {"noise", Kind::Noise, true, [](int, uint32_t r) { return 1 + r % 8; }},
+    {"other-address", Kind::OtherAddress, true, [](int, uint32_t) { return 2u; }},
+    {"truncated", Kind::Truncated, true, [](int, uint32_t r) { return 1 + r % 3; }},
 };
 constexpr int kKinds = sizeof kFaults / sizeof kFaults[0];
 
@@ -52,59 +55,51 @@ long PeakKib() {
   return usage.ru_maxrss;
 }
 
-bool Same(const void* a, const void* b, size_t size) {
-  return std::memcmp(a, b, size) == 0;
+template <typename T>
+bool Same(const T& a, const T& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 class Soak {
  public:
   explicit Soak(Sim::Simulator& sim) : sim_(sim) {
-    for (LIR::ChannelParam& p : params_)
-      p = {10, 0, 0, 0, 0, 0, 1, 1, 0, 0};  // the simulator's channels at start
+    params_.fill({10, 0, 0, 0, 0, 0, 1, 1, 0, 0});  // the simulator's channels at start
   }
 
   // One transaction with a fault one time in twenty; false when its outcome was wrong.
   bool Step() {
     fault_ = random_() % 100 < kFaultPercent ? static_cast<int>(random_() % kKinds) : -1;
+    const uint32_t r = random_();
     switch (random_() % 16) {
       case 0:
-        return WriteParams();
+        return Params(true);
       case 1:
-        return ReadParams();
+        return Params(false);
       case 2: {
-        ModBus::RegisterArray regs{};
-        for (int i = 0; i < 3; ++i)
-          regs[i] = static_cast<uint16_t>(random_());
+        const ModBus::RegisterArray regs{uint16_t(r), uint16_t(r >> 16), uint16_t(random_())};
         const bool ok = Judge(8, [&] { return LIR::WriteSettings(kUnit, regs); });
         if (Took()) std::copy_n(regs.begin(), 3, settings_.begin());
         return ok;
       }
-      case 3: {
-        ModBus::RegisterArray regs;
-        regs.fill(0xA5A5);
-        return Judge(
-            11, [&] { return LIR::ReadSettings(kUnit, regs); },
-            [&] { return Same(regs.data(), settings_.data(), 6); });
-      }
+      case 3:
+        return Read<ModBus::RegisterArray>(
+            11, [](auto& regs) { return LIR::ReadSettings(kUnit, regs); },
+            [this](auto& regs) { return std::memcmp(regs.data(), settings_.data(), 6) == 0; });
       case 4: {
-        const bool type = random_() % 2;
-        const bool ok = Judge(8, [&] { return LIR::WriteCommonReleType(kUnit, type); });
-        if (Took()) releType_ = type;
+        const bool ok = Judge(8, [&] { return LIR::WriteCommonReleType(kUnit, r % 2); });
+        if (Took()) releType_ = r % 2;
         return ok;
       }
-      case 5: {
-        uint8_t type = 0xA5;
-        return Judge(
-            7, [&] { return LIR::ReadCommonReleType(kUnit, type); },
-            [&] { return type == releType_; });
-      }
+      case 5:
+        return Read<uint8_t>(
+            7, [](uint8_t& t) { return LIR::ReadCommonReleType(kUnit, t); },
+            [this](uint8_t t) { return t == releType_; });
       case 6:
-        return Command();
+        return Command(r % 6);
       case 7: {
         std::string text(8, '0');
         for (char& c : text)  // the digits, '_' and А..Я without Й
-          c = static_cast<char>(
-              "_0123456789\300\301\302\310\312\320\333\334\332\337"[random_() % 20]);
+          c = "_0123456789\300\301\302\310\312\320\333\334\332\337"[random_() % 20];
         const std::string before = sim_.Password(kUnit);
         const bool ok = Judge(8, [&] { return LIR::WritePassword(kUnit, text); });
         return ok && sim_.Password(kUnit) == (Took() ? text : before);
@@ -112,44 +107,38 @@ class Soak {
       case 8:
         return Judge(8, [] { return LIR::WriteNetAddress(kUnit, kUnit); }) && sim_.HasUnit(kUnit);
       case 9: {
-        const bool ok = Judge(8, [] { return LIR::ClearJournal(kUnit); });
         uint16_t count = 1;
-        sim_.Holding(kUnit, 518, count);
-        return ok && (!Took() || count == 0);
+        return Judge(8, [] { return LIR::ClearJournal(kUnit); }) &&
+               sim_.Holding(kUnit, 518, count) && (!Took() || count == 0);
       }
       case 10: {
-        const uint16_t count = static_cast<uint16_t>(random_() % 1001),
-                       latest = static_cast<uint16_t>(random_() % 1001);
+        const uint16_t count = r % 1001, latest = r / 1001 % 1001;
         sim_.SetJournal(kUnit, count, latest);
-        uint16_t l = 0xA5A5, c = 0xA5A5;
-        return Judge(
-            9, [&] { return LIR::ReadJournalInfo(kUnit, l, c); },
-            [&] { return l == latest && c == count; });
+        return Read<std::array<uint16_t, 2>>(
+            9, [](auto& i) { return LIR::ReadJournalInfo(kUnit, i[0], i[1]); },
+            [&](auto& i) { return i[0] == latest && i[1] == count; });
       }
       case 11:
-        return ReadRecord();
+        return Record(static_cast<uint16_t>(1 + r % 1000));
       case 12: {
-        uint16_t before = 0, after = 0, state = 0xA5A5;
-        sim_.SetChannelInput(kUnit, static_cast<uint8_t>(random_() % 12), random_() % 2);
+        uint16_t before = 0, after = 0;
+        sim_.SetChannelInput(kUnit, static_cast<uint8_t>(r % 12), r >> 8 & 1);
         sim_.Input(kUnit, 4, before);
-        return Judge(
-            7, [&] { return LIR::ReadChannelsState(kUnit, state); },
-            [&] { return sim_.Input(kUnit, 4, after) && (state == before || state == after); });
+        return Read<uint16_t>(
+            7, [](uint16_t& s) { return LIR::ReadChannelsState(kUnit, s); },
+            [&](uint16_t s) { return sim_.Input(kUnit, 4, after) && (s == before || s == after); });
       }
-      case 13: {
-        const uint8_t model = static_cast<uint8_t>(random_());
-        sim_.SetModel(kUnit, model);
-        uint8_t type = 0xA5;
-        return Judge(
-            7, [&] { return LIR::ReadDeviceType(kUnit, type); }, [&] { return type == model; });
-      }
+      case 13:
+        sim_.SetModel(kUnit, static_cast<uint8_t>(r));
+        return Read<uint8_t>(
+            7, [](uint8_t& t) { return LIR::ReadDeviceType(kUnit, t); },
+            [r](uint8_t t) { return t == uint8_t(r); });
       case 14: {
-        const bool granted = random_() % 2;
-        sim_.SetAccess(kUnit, granted);
+        sim_.SetAccess(kUnit, r % 2);
         uint8_t access = 0xA5;
         const bool ok = Judge(
             7, [&] { return (access = LIR::CheckAccess(kUnit)) != LIR::AccessNoAnswer; },
-            [&] { return access == (granted ? LIR::AccessGranted : LIR::AccessDenied); });
+            [&] { return access == (r % 2 ? LIR::AccessGranted : LIR::AccessDenied); });
         sim_.SetAccess(kUnit, true);
         return ok;
       }
@@ -168,23 +157,34 @@ class Soak {
       int n, const std::function<bool()>& call,
       const std::function<bool()>& right = [] { return true; }) {
     ++transactions_;
-    if (fault_ >= 0) Inject(n);
+    if (fault_ >= 0) {
+      sim_.TakeLog();
+      sim_.InjectFault(kFaults[fault_].FaultKind, kFaults[fault_].Param(n, random_()), 1);
+      ++faults_[fault_];
+    }
     const bool ok = call();
     const bool spoilt = fault_ >= 0 && kFaults[fault_].Spoils;
     if (spoilt) Settle();
+    const char* fault = fault_ < 0 ? "none" : kFaults[fault_].Name;
     if (ok && !right()) {
-      std::fprintf(stderr, "wrong value accepted (fault %s)\n",
-                   fault_ < 0 ? "none" : kFaults[fault_].Name);
-      ++wrong_;
+      std::fprintf(stderr, "wrong value accepted (fault %s)\n", fault);
       return false;
     }
     if (ok == spoilt) {
       std::fprintf(stderr, "%s answer %s (fault %s, error %d)\n", spoilt ? "spoilt" : "good",
-                   ok ? "taken" : "refused", fault_ < 0 ? "none" : kFaults[fault_].Name,
-                   static_cast<int>(ModBus::LastError()));
+                   ok ? "taken" : "refused", fault, static_cast<int>(ModBus::LastError()));
       return false;
     }
     return true;
+  }
+
+  // A read whose out-value starts as a pattern no answer gives.
+  template <typename T, typename Call, typename Right>
+  bool Read(int n, Call call, Right right) {
+    T out;
+    std::memset(&out, 0xA5, sizeof out);
+    return Judge(
+        n, [&] { return call(out); }, [&] { return right(out); });
   }
 
   // What is left of a spoilt answer (the answer after noise, a late answer, the second half)
@@ -202,28 +202,18 @@ class Soak {
     std::this_thread::sleep_for(kPoll);  // logged just before it is written
   }
 
-  void Inject(int n) {
-    const FaultRow& f = kFaults[fault_];
-    const int total = 10 * n + 200;
-    uint32_t param = 0;
-    sim_.TakeLog();
-    // Inside the time-out by a margin that a loaded machine does not eat up.
-    if (f.FaultKind == Kind::Split) param = f.Spoils ? 400 : 40;
-    if (f.FaultKind == Kind::Late)
-      param = static_cast<uint32_t>(f.Spoils ? total + 130 : total - 200);
-    if (f.FaultKind == Kind::Noise) param = 1 + random_() % 8;
-    if (f.FaultKind == Kind::OtherAddress) param = 2;
-    if (f.FaultKind == Kind::Truncated) param = 1 + random_() % 3;
-    sim_.InjectFault(f.FaultKind, param, 1);
-    ++faults_[fault_];
-  }
-
   // The write reached the unit: every fault but the exception loses only the answer.
   bool Took() const { return fault_ < 0 || kFaults[fault_].FaultKind != Kind::Exception; }
 
-  bool WriteParams() {
+  bool Params(bool write) {
     const uint8_t first = static_cast<uint8_t>(random_() % 12);
     const uint8_t count = static_cast<uint8_t>(1 + random_() % (12 - first));
+    if (!write)
+      return Read<LIR::ChannelParams>(
+          6 * count + 5, [&](auto& p) { return LIR::ReadChannelsParam(kUnit, first, count, p); },
+          [&](auto& p) {
+            return std::memcmp(p.data(), params_.data() + first, count * sizeof p[0]) == 0;
+          });
     LIR::ChannelParams p{};
     for (int i = 0; i < count; ++i) {
       const uint32_t r = random_();
@@ -244,20 +234,9 @@ class Soak {
     return ok;
   }
 
-  bool ReadParams() {
-    const uint8_t first = static_cast<uint8_t>(random_() % 12);
-    const uint8_t count = static_cast<uint8_t>(1 + random_() % (12 - first));
-    LIR::ChannelParams p;
-    std::memset(&p, 0xA5, sizeof p);
-    return Judge(
-        6 * count + 5, [&] { return LIR::ReadChannelsParam(kUnit, first, count, p); },
-        [&] { return Same(p.data(), params_.data() + first, count * sizeof p[0]); });
-  }
-
-  bool Command() {
+  bool Command(int which) {
     static bool (*const kCommands[])(uint8_t) = {LIR::CmdPusk,   LIR::CmdStop,  LIR::CmdControl,
                                                  LIR::CmdKvitir, LIR::CmdSbros, LIR::CmdRestart};
-    const int which = static_cast<int>(random_() % 6);
     const uint16_t code = static_cast<uint16_t>(1 << which);
     const uint32_t before = sim_.CommandCount(kUnit, code);
     const bool ok = Judge(8, [&] { return kCommands[which](kUnit); });
@@ -266,21 +245,18 @@ class Soak {
   }
 
   // Record k's registers as the unit holds them, field by field.
-  bool ReadRecord() {
-    const uint16_t k = static_cast<uint16_t>(1 + random_() % 1000);
+  bool Record(uint16_t k) {
     uint16_t r[4] = {};
     for (uint16_t i = 0; i < 4; ++i)
       sim_.Input(kUnit, static_cast<uint16_t>(1000 + 4 * (k - 1) + i), r[i]);
-    LIR::JournalRecord rec;
-    std::memset(&rec, 0xA5, sizeof rec);
-    return Judge(
-        13, [&] { return LIR::ReadJournalRecord(kUnit, k, rec); },
-        [&] {
+    const int held[] = {r[0] >> 8, r[0] & 255, r[1] >> 8,  r[1] & 255,
+                        r[2] >> 8, r[2] & 255, r[3] & 127, r[3] >> 7 & 1};
+    return Read<LIR::JournalRecord>(
+        13, [k](auto& rec) { return LIR::ReadJournalRecord(kUnit, k, rec); },
+        [&held](auto& rec) {
           const int got[] = {rec.Day,    rec.Month,  rec.Year,    rec.Hour,
                              rec.Minute, rec.Second, rec.Channel, rec.Alarm};
-          const int held[] = {r[0] >> 8, r[0] & 255, r[1] >> 8,  r[1] & 255,
-                              r[2] >> 8, r[2] & 255, r[3] & 127, r[3] >> 7 & 1};
-          return Same(got, held, sizeof got);
+          return Same(got, held);
         });
   }
 
@@ -289,20 +265,21 @@ class Soak {
     const LIR::DateTimeParts t{2000 + int(random_() % 100), 1 + int(random_() % 12),
                                1 + int(random_() % 28),     int(random_() % 24),
                                int(random_() % 60),         int(random_() % 60)};
-    double value = 0, read = -1;
+    double value = 0;
     LIR::EncodeDateTime(t, value);
     if (random_() % 2) return Judge(8, [&] { return LIR::WriteClock(kUnit, value); });
     sim_.SetClockRegisters(kUnit, uint16_t(t.Day << 8 | t.Month),
                            uint16_t((t.Year - 2000) << 8 | t.Hour),
                            uint16_t(t.Minute << 8 | t.Second));
-    return Judge(
-        11, [&] { return LIR::ReadClock(kUnit, read); }, [&] { return read == value; });
+    return Read<double>(
+        11, [](double& read) { return LIR::ReadClock(kUnit, read); },
+        [value](double read) { return read == value; });
   }
 
   Sim::Simulator& sim_;
   std::mt19937 random_{2024};
   int fault_ = -1;
-  long transactions_ = 0, wrong_ = 0, faults_[kKinds] = {};
+  long transactions_ = 0, faults_[kKinds] = {};
   LIR::ChannelParams params_;
   std::array<uint16_t, 3> settings_{};
   bool releType_ = false;
