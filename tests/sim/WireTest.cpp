@@ -190,7 +190,7 @@ TEST(Executable, ParsesItsCommandLineAndExitsWithTwoOnBadOptions) {
   EXPECT_FALSE(Sim::ParseOptions({"--frobnicate"}, o, error));
   EXPECT_NE(std::string::npos, error.find("--frobnicate"));
   for (const char* bad : {"--unit 0", "--unit 5 --unit 5:6", "--unit 1,password=abcdefgh",
-                          "--fault fire", "--frobnicate"}) {
+                          "--fault fire", "--frobnicate", "--tcp 65536"}) {
     EXPECT_EQ(2, ExitCode(Spawn(bad))) << bad;
   }
   EXPECT_EQ(0, ExitCode(Spawn("--help")));
