@@ -293,11 +293,10 @@ TEST_F(Wire, AnswersThatAreNotTheAnswerToTheRequest) {
   EXPECT_EQ(ModBus::LastError(), E::WrongAnswer);
 }
 
+// The rest of a split answer lands after the gap ended the read; the next write purges it.
 TEST_F(Wire, SplitAnswerAndPurge) {
   const Bytes answer = ReadAnswer(1, 3, {1, 2, 3});
   const Bytes head(answer.begin(), answer.begin() + 4), tail(answer.begin() + 4, answer.end());
-  AnswerWith({head, tail}, 60);
-  EXPECT_TRUE(Call(3) && regs_[2] == 3);
   AnswerWith({head, tail}, 350);
   const auto start = Clock::now();
   EXPECT_FALSE(Call(3));
