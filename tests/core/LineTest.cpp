@@ -1,4 +1,4 @@
-// Every access function against the project's simulator, and lines that go and come back under
+// The access functions against the project's simulator, and lines that go and come back under
 // the same name, on a real pseudo-terminal and over TCP to the simulator's device server on the
 // loopback; names that reach no server; lir-sim --tcp itself; the RS-485 direction of a line.
 
