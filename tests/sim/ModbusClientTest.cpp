@@ -1,5 +1,6 @@
 // libmodbus as an independent RTU master: if it agrees with the simulator on frames, CRC
-// and exception answers, the simulator speaks the protocol and not just our reading of it.
+// and an exception answer, the simulator speaks the protocol and not just our reading of it;
+// which request gets which exception is the raw wire test's.
 
 #include <errno.h>
 #include <gtest/gtest.h>
@@ -33,13 +34,8 @@ TEST(ModbusClient, AgreesOnReadsWritesAndExceptions) {
   EXPECT_EQ(0x8A05, regs[34]);
   EXPECT_EQ(0x0531, regs[35]);
 
-  EXPECT_EQ(-1, modbus_read_registers(ctx, 100, 1, regs));
-  EXPECT_EQ(EMBXILADD, errno);
-  EXPECT_EQ(-1, modbus_write_register(ctx, 527, 2));
+  EXPECT_EQ(-1, modbus_write_register(ctx, 527, 2));  // an exception answer it understands
   EXPECT_EQ(EMBXILVAL, errno);
-  sim.SetAccess(1, false);
-  EXPECT_EQ(-1, modbus_write_register(ctx, 523, 1));
-  EXPECT_EQ(EMBXILFUN, errno);
   modbus_close(ctx);
   modbus_free(ctx);
 }

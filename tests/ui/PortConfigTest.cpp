@@ -70,36 +70,35 @@ class PortConfigTest : public QObject {
     Open([](TPortConfigForm* form) { QCOMPARE(form->PageCont->currentIndex(), 0); });
   }
 
-  void changeHoldsUntilThePortIsChosenAgain() {
-    Open([](TPortConfigForm* form) {
-      form->cbSpeed->setCurrentText("19200");
-      form->cbParity->setCurrentText("Чет");
-      form->btnOk->click();
-    });
-    QCOMPARE(Open(), "19200 8 Чет 2 Разрешен Запрещен - -");
-    QVERIFY(Gui::RunDialog(*boxes_, MainForm->actPortSelect, PortSelectForm, [] {
-      PortSelectForm->PortNamer->setEditText(QStringLiteral("COM2"));
-      PortSelectForm->btnOk->click();
-    }));
-    QCOMPARE(Open(), kDefaults);
-  }
-
-  void flagsWordFromTheControlsAndBack() {
-    // DTR, RTS, CTS, DSR; the defaults last, so that every bit set before is cleared.
-    const std::pair<QString, uint> cases[] = {{"Запрещен Переключение - -", 0xB081},
-                                              {"Обмен Обмен CTS DSR", 0xA0AD},
-                                              {"Разрешен Запрещен - -", 0x8091}};
+  // The controls set (speed, data bits, parity, stop bits, DTR, RTS, CTS, DSR), the dialog left
+  // by OK or Cancel, then what the next showing reads from the handle and its flags word. The
+  // defaults come back before Cancel and the refusal, so that every bit set before is cleared.
+  void theHandleTakesWhatOkGives() {
+    const struct {
+      QString set;
+      bool ok;
+      QString shown;
+      uint flags;
+    } cases[] = {
+        {"19200|8|Чет|2|Запрещен|Переключение|-|-", true, "", 0xB081},
+        {"9600|8|Нет|2|Обмен|Обмен|CTS|DSR", true, "", 0xA0AD},
+        {"9600|8|Нет|2|Разрешен|Запрещен|-|-", true, kDefaults, 0x8091},
+        {"115200|8|Пробел (0)|2|Обмен|Запрещен|CTS|-", false, kDefaults, 0x8091},
+        {"38400|8|Нет|1,5|Разрешен|Запрещен|-|-", true, kDefaults, 0x8091},  // 1,5: 5 bits only
+    };
     for (const auto& c : cases) {
-      const QStringList controls = c.first.split(' ');
+      const QStringList v = c.set.split('|');
       Open([&](TPortConfigForm* form) {
-        form->cbDTR->setCurrentText(controls[0]);
-        form->cbRTS->setCurrentText(controls[1]);
-        form->chbCTS->setChecked(controls[2] != "-");
-        form->chbDSR->setChecked(controls[3] != "-");
-        form->btnOk->click();
+        QComboBox* const lists[] = {form->cbSpeed,    form->cbByte, form->cbParity,
+                                    form->cbStopBits, form->cbDTR,  form->cbRTS};
+        for (int i = 0; i < 6; ++i)
+          lists[i]->setCurrentText(v[i]);
+        form->chbCTS->setChecked(v[6] != "-");
+        form->chbDSR->setChecked(v[7] != "-");
+        (c.ok ? form->btnOk : form->btnCancel)->click();
       });
-      QCOMPARE(Serial::DcbFlags(HandleState()), c.second);
-      QCOMPARE(Open(), "9600 8 Нет 2 " + c.first);
+      QCOMPARE(Serial::DcbFlags(HandleState()), c.flags);
+      QCOMPARE(Open(), c.shown.isEmpty() ? QStringList(v).join(' ') : c.shown);
     }
     Serial::Dcb dcb = HandleState();
     dcb.fDtrControl = 3;  // no such item: shown as disabled
@@ -107,21 +106,16 @@ class PortConfigTest : public QObject {
     QCOMPARE(Open(), "9600 8 Нет 2 Запрещен Запрещен - -");
   }
 
-  // The next showing reads the handle, not what the controls were left at.
-  void cancelAndARefusedSettingLeaveTheHandle() {
+  // A change holds until the port is chosen again.
+  void choosingThePortAgainGivesTheDefaults() {
     Open([](TPortConfigForm* form) {
-      form->cbSpeed->setCurrentText("115200");
-      form->cbParity->setCurrentText("Пробел (0)");
-      form->cbDTR->setCurrentText("Обмен");
-      form->chbCTS->setChecked(true);
-      form->btnCancel->click();
-    });
-    QCOMPARE(Open(), kDefaults);
-    Open([](TPortConfigForm* form) {
-      form->cbSpeed->setCurrentText("38400");
-      form->cbStopBits->setCurrentText("1,5");  // taken with 5 data bits only
+      form->cbSpeed->setCurrentText("19200");
       form->btnOk->click();
     });
+    QVERIFY(Gui::RunDialog(*boxes_, MainForm->actPortSelect, PortSelectForm, [] {
+      PortSelectForm->PortNamer->setEditText(QStringLiteral("COM2"));
+      PortSelectForm->btnOk->click();
+    }));
     QCOMPARE(Open(), kDefaults);
   }
 };
