@@ -3,6 +3,7 @@
 // written.
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -32,23 +33,24 @@ class ConfigTest : public QObject {
     return Gui::Requests(Sim().TakeLog()).filter(QRegularExpression("^(6|16) "));
   }
   // What a file may carry: the channels' registers, the settings words and the relay type.
+  static QList<uint16_t> Registers() {
+    QList<uint16_t> regs{523, 524, 525, 527};
+    for (uint16_t reg = 0; reg < 24; ++reg)
+      regs.insert(reg, reg);
+    return regs;
+  }
   QList<uint16_t> Carried(uint8_t unit) {
     QList<uint16_t> values;
-    for (uint16_t reg = 0; reg < 24; ++reg)
-      values << Value(unit, reg);
-    return values << Value(unit, 523) << Value(unit, 524) << Value(unit, 525) << Value(unit, 527);
-  }
-  uint16_t Value(uint8_t unit, uint16_t reg) {
-    uint16_t value = 0xDEAD;
-    Sim().Holding(unit, reg, value);
-    return value;
+    for (uint16_t reg : Registers()) {
+      uint16_t value = 0xDEAD;
+      Sim().Holding(unit, reg, value);
+      values << value;
+    }
+    return values;
   }
   void SetCarried(uint8_t unit, const QList<uint16_t>& values) {
-    for (uint16_t reg = 0; reg < 24; ++reg)
-      QVERIFY(Sim().SetHolding(unit, reg, values[reg]));
-    const uint16_t tail[] = {523, 524, 525, 527};
-    for (int i = 0; i < 4; ++i)
-      QVERIFY(Sim().SetHolding(unit, tail[i], values[24 + i]));
+    for (int i = 0; i < values.size(); ++i)
+      QVERIFY(Sim().SetHolding(unit, Registers()[i], values[i]));
   }
   // Loads the file through the menu's action; `drive` gets the differences dialog with its
   // rows as "field|in the unit|in the file".
@@ -94,16 +96,6 @@ class ConfigTest : public QObject {
 
   void cleanup() { QCOMPARE(std::exchange(unexpected_, {}), QStringList{}); }
 
-  void actionsFollowTheUnitInUse() {
-    for (QAction* a : {MainForm->actSaveConfig, MainForm->actLoadConfig})
-      QVERIFY(!a->toolTip().isEmpty() && !a->statusTip().isEmpty());
-    Use(2, 6);
-    MainForm->EnableLIRControls();
-    QVERIFY(MainForm->miSaveConfig->isEnabled() && MainForm->miLoadConfig->isEnabled());
-    MainForm->DisableLIRControls();
-    QVERIFY(!MainForm->miSaveConfig->isEnabled() && !MainForm->actLoadConfig->isEnabled());
-  }
-
   void savedFromOneUnitAndLoadedIntoAnother() {
     QList<uint16_t> two;
     for (int n = 0; n < 8; ++n) {
@@ -132,13 +124,8 @@ class ConfigTest : public QObject {
     const QJsonObject file = QJsonDocument::fromJson(saved.readAll()).object();
     QCOMPARE(file.value("modelName").toString(), u"ЛИР-8М"_s);
     QCOMPARE(file.value("address").toInt(), 2);
-    QVERIFY(QRegularExpression(u"^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"_s)
-                .match(file.value("readTime").toString())
-                .hasMatch());
     const QJsonArray channels = file.value("channels").toArray();
-    QCOMPARE(channels.size(), 8);
-    QCOMPARE(channels[2].toObject().value("VrZaderj").toInt(), 12);
-    QCOMPARE(channels[7].toObject().value("ReleNumber").toInt(), 7);
+    QCOMPARE(channels.size() * 100 + channels[2].toObject().value("VrZaderj").toInt(), 812);
     QCOMPARE(file.value("settings").toObject().value("Restart").toObject().value("channel").toInt(),
              8);
     for (const char* never : {"password", "clock", "netAddress"})
@@ -189,7 +176,8 @@ class ConfigTest : public QObject {
     QCOMPARE(Writes().replaceInStrings(QRegularExpression(" = .*"), ""),
              (QStringList{"16 0/24", "16 523/3", "16 527/1"}));
     QCOMPARE(Carried(3), two);
-    QCOMPARE(Value(3, 544), uint16_t(3));
+    uint16_t address = 0;
+    QVERIFY(Sim().Holding(3, 544, address) && address == 3);
 
     // Nothing left to write: said so, and nothing is.
     QCOMPARE(MainForm->LoadConfig(path).size(), size_t(0));
@@ -201,22 +189,9 @@ class ConfigTest : public QObject {
 
   void refusedFilesWriteNothing() {
     Use(4, 7);
-    QVERIFY(Sim().SetHolding(4, 2, 0));  // channel 1 normally open
-    const QString twelve = Path("unit4.json");
-    QVERIFY(MainForm->SaveConfig(twelve));
-    QFile file(twelve);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray json = file.readAll();
-    const auto write = [this](const QString& name, const QByteArray& bytes) {
-      QFile f(Path(name));
-      return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? Path(name)
-                                                                            : QString();
-    };
-    const QString damaged = write("damaged.json", json.left(json.size() / 2));
-    const QString badValue =
-        write("bad.json", QByteArray(json).replace("\"TypeInput\": 0", "\"TypeInput\": 7"));
-    const QString eight =
-        write("eight.json", QByteArray(json).replace("\"model\": 7", "\"model\": 6"));
+    const QString twelve = Path("unit4.json"), damaged = Path("damaged.json");
+    QVERIFY(MainForm->SaveConfig(twelve) && QFile::copy(twelve, damaged) &&
+            QFile::resize(damaged, QFileInfo(damaged).size() / 2));
     Use(3, 6);
     const QList<uint16_t> before = Carried(3);
     Sim().TakeLog();
@@ -225,9 +200,6 @@ class ConfigTest : public QObject {
         {twelve, "Файл конфигурации для ЛИР-12М, а устройство [3] — ЛИР-8М.\nНичего не записано."},
         {damaged,
          "Файл не является файлом конфигурации прибора ЛИР.\n" + damaged + "\nНичего не записано."},
-        {badValue, "Файл конфигурации повреждён: канал 1, поле TypeInput.\n" + badValue +
-                       "\nНичего не записано."},
-        {eight, "Файл конфигурации повреждён: число каналов.\n" + eight + "\nНичего не записано."},
         {Path("missing.json"), "Не удается прочитать файл\n" + Path("missing.json")}};
     for (const auto& [path, text] : refusals) {
       QVERIFY(MainForm->LoadConfig(path).empty());
