@@ -208,6 +208,32 @@ class ConfigTest : public QObject {
     QCOMPARE(Gui::Requests(Sim().TakeLog()), QStringList{});  // not even a reading
     QCOMPARE(Carried(3), before);
 
+    // Cancelled while the unit is read: no box, nothing written.
+    Sim().InjectFault(Sim::FaultKind::Late, 300, 1);
+    QTimer::singleShot(100, [] {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* progress = qobject_cast<TProgressForm*>(w); progress && progress->isVisible())
+          progress->btnCancel->click();
+    });
+    QVERIFY(MainForm->LoadConfig(Path("unit2.json")).empty());
+    QCOMPARE(Gui::Requests(Sim().TakeLog()), QStringList{"3 0/24"});
+    QCOMPARE(boxes_.TakeTexts(), QStringList{});
+
+    // A sound the unit holds that is none of the three: saved, said so, and refused when loaded.
+    Use(4, 7);
+    const QString unknown = Path("unknown.json");
+    QVERIFY(Sim().SetHolding(4, 5, 0xC0) && MainForm->SaveConfig(unknown));
+    QCOMPARE(boxes_.TakeTexts(),
+             QStringList{"W Внимание!: Звук каналов 2 устройства [4] не определён, и в файле он "
+                         "пуст.\nЧтобы загрузить этот файл в устройство, задайте в нём звук этих "
+                         "каналов."});
+    QVERIFY(MainForm->LoadConfig(unknown).empty());
+    QCOMPARE(boxes_.TakeTexts(),
+             QStringList{"E Внимание!: В файле не задан звук канала 2: такую конфигурацию записать "
+                         "в прибор нельзя.\n" +
+                         unknown + "\nНичего не записано."});
+    QCOMPARE(Writes(), QStringList{});
+
     // A unit that wants its password: shown, then refused at "Записать".
     Use(5, 6);
     Load(Path("unit2.json"), [](TConfigDiffForm* form, const QStringList& rows) {
