@@ -259,7 +259,8 @@ std::vector<Difference> Compare(const UnitConfig& unit, const UnitConfig& file) 
     if ((inUnit & 0x80) != (inFile & 0x80))
       differences.push_back({0, std::string(e.Name) + "." + e.Flag, inUnit >> 7, inFile >> 7});
   }
-  if (unit.CommonRele != file.CommonRele)
+  // A file without a relay type leaves the unit's alone: no difference to write.
+  if (file.CommonRele >= 0 && unit.CommonRele != file.CommonRele)
     differences.push_back({0, "commonReleType", unit.CommonRele, file.CommonRele});
   return differences;
 }

@@ -45,7 +45,7 @@ std::string ToJson(const UnitConfig& config);
 bool FromJson(const std::string& text, UnitConfig& config, std::string& error);
 
 // One value that differs: the channel (1..12, or 0 for the unit's own settings), the field's
-// name as the file spells it, and the two values.
+// name as the file spells it, and the two values. Only what writing the file would change.
 struct Difference {
   int Channel;
   std::string Field;

@@ -155,6 +155,11 @@ TEST(Files, ConfigurationRoundTripsAndRefusesWhatIsNotOne) {
   EXPECT_EQ(d[0].Field, "VrZaderj");
   EXPECT_EQ(d[1].Field + " " + std::to_string(d[1].InUnit), "Pusk.locked 1");
   EXPECT_EQ(d[2].Field + " " + std::to_string(d[2].InUnit), "commonReleType -1");
+  // A file without a relay type would not write one: that is no difference, whatever the
+  // unit holds.
+  LIR::UnitConfig noType = back;
+  noType.CommonRele = -1;
+  EXPECT_TRUE(LIR::Compare(c, noType).empty());
   // As the windows word them.
   const std::pair<LIR::Difference, std::string> texts[] = {
       {d[0], "Канал 3: Время задержки|40|2"},

@@ -88,7 +88,8 @@ class MainTest : public QObject {
           "miNetCall actNetScan", "miSettings actSettings", "miClock actClock",
           "miJournal actJournal", "miGetChannelsParam actGetChannelsParam",
           "N2 actSetChannelsParam", "miPassword actPassword", "N1 actHelp",
-          "pmiGetChannelsParam actGetChannelsParam", "pmiSetChannelsParam actSetChannelsParam"}) {
+          "pmiGetChannelsParam actGetChannelsParam", "pmiSetChannelsParam actSetChannelsParam",
+          "miSaveConfig actSaveConfig", "miLoadConfig actLoadConfig"}) {
       QAction* item = MainForm->findChild<QAction*>(pair.section(' ', 0, 0));
       QAction* action = MainForm->findChild<QAction*>(pair.section(' ', 1));
       const auto shown = [](QAction* a) {
@@ -136,7 +137,8 @@ class MainTest : public QObject {
     // Each menu's items by name, the File menu's leading separator drawn; additions follow.
     for (const QString line :
          {"miFile Separator1 miExit", "miOtions miPortSelect miPortConfig", "miNet miNetCall",
-          "miDeviceStatus miSettings miClock miJournal miGetChannelsParam N2 miPassword",
+          "miDeviceStatus miSettings miClock miJournal miGetChannelsParam N2 miPassword "
+          "Separator2 miSaveConfig miLoadConfig Separator3 actPollState",
           "miHelp N1 N3 N4", "LIRPopupMenu pmiGetChannelsParam pmiSetChannelsParam"}) {
       auto* menu = MainForm->findChild<QMenu*>(line.section(' ', 0, 0));
       QStringList names{menu->objectName()};

@@ -194,7 +194,9 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
                                                  {miPassword, actPassword},
                                                  {N1, actHelp},
                                                  {pmiGetChannelsParam, actGetChannelsParam},
-                                                 {pmiSetChannelsParam, actSetChannelsParam}};
+                                                 {pmiSetChannelsParam, actSetChannelsParam},
+                                                 {miSaveConfig, actSaveConfig},
+                                                 {miLoadConfig, actLoadConfig}};
   for (const auto& [item, action] : items)
     ShowAction(item, action);
   miFile->setSeparatorsCollapsible(false);  // Separator1 leads the menu and is drawn
@@ -291,6 +293,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   connect(actJournal, &QAction::triggered, this, [this] { actJournalExecute(); });
   connect(actSettings, &QAction::triggered, this, [this] { actSettingsExecute(); });
   connect(actPortConfig, &QAction::triggered, this, [this] { actPortConfigExecute(); });
+  connect(actSaveConfig, &QAction::triggered, this, [this] { actSaveConfigExecute(); });
+  connect(actLoadConfig, &QAction::triggered, this, [this] { actLoadConfigExecute(); });
 
   PortState = new TPortState(this, StatusBar, Timer);
   StatePoll = new TStatePoll(this, actPollState, Channels, StatusBar,
@@ -344,6 +348,8 @@ void TMainForm::SetBit(uint16_t& Value, uint8_t Bit, int State) {
 
 void TMainForm::EnableLIRControls() {
   miDeviceStatus->menuAction()->setVisible(true);
+  for (QAction* a : {actSaveConfig, actLoadConfig})
+    a->setEnabled(true);
   for (QToolButton* b :
        {btnClock, btnJournal, btnSettings, btnGetChannelsParam, btnSetChannelsParam, btnPassword})
     SetToolButtonVisible(b, true);
@@ -357,6 +363,8 @@ void TMainForm::EnableLIRControls() {
 
 void TMainForm::DisableLIRControls() {
   miDeviceStatus->menuAction()->setVisible(false);
+  for (QAction* a : {actSaveConfig, actLoadConfig})
+    a->setEnabled(false);
   DeviceProp->setTitle(kNoDevice);
   for (QToolButton* b :
        {btnClock, btnSettings, btnJournal, btnGetChannelsParam, btnSetChannelsParam, btnPassword})

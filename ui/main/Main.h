@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ui_Main.h"
 
@@ -14,6 +15,10 @@ class QToolButton;
 class QTreeWidgetItem;
 class TPortState;
 class TStatePoll;
+namespace LIR {
+struct Difference;
+struct UnitConfig;
+}  // namespace LIR
 
 // The start-up that follows the application object: title, help file, the long-lived forms
 // in their order (creating the main window opens the port), then the main window is shown.
@@ -79,6 +84,20 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   void actSettingsExecute();
   void actPortConfigExecute();
 
+  // The configuration of the unit in use as a file (UnitConfigFile.cpp): the actions ask for
+  // the file's name, then call these.
+  void actSaveConfigExecute();
+  void actLoadConfigExecute();
+  // Reads the unit under the progress dialog and writes the file; false, after a box, when
+  // the unit or the file failed, and false without one when the user cancelled the reading.
+  bool SaveConfig(const QString& path);
+  // Refuses a damaged or foreign file, or one for another model, with a box; otherwise shows
+  // where the unit differs from the file and, once the user chose "Записать" and the unit
+  // grants access, writes the file's values, reads them back and says what still differs.
+  // Gives what differed before writing, as the dialog showed it, whether it was then written
+  // or not; empty when the file was refused, the unit could not be read, or nothing differed.
+  std::vector<LIR::Difference> LoadConfig(const QString& path);
+
   // Event handlers.
   void NetChange();
   void ChannelsSelectItem(int row);
@@ -117,6 +136,11 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   bool PanelHeld() const;
   // Which fault a failed transaction met, in the status bar beside the windows' own messages.
   void NoteFault(uint8_t address, uint8_t function);
+  // The configuration of the unit in use, under the progress dialog.
+  enum class ConfigRead { Done, Failed, Cancelled };
+  ConfigRead ReadConfig(LIR::UnitConfig& config);
+  // After a write: what still differs from the file, in one box.
+  void ReportWritten(const LIR::UnitConfig& file, bool written);
   bool Scanning = false;
 };
 
