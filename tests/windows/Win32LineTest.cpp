@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "device/LIR.h"
@@ -184,25 +183,6 @@ TEST_P(Lines, WritesAndTheLongestAnswer) {
   EXPECT_EQ(Number("commands 2 8"), 1u);
   ASSERT_TRUE(LIR::WritePassword(kLocked, "\313\310\32012345"));  // ЛИР12345 in cp1251
   EXPECT_EQ(LIR::CheckAccess(kLocked), LIR::AccessGranted);
-}
-
-// Names that open but are no serial line, and a name that is nowhere, are refused.
-TEST(Win32Names, AFileNulAndAMissingNameAreRefused) {
-  char folder[MAX_PATH] = {};
-  ASSERT_GT(GetTempPathA(MAX_PATH, folder), 0u);
-  const std::string file = std::string(folder) + "lir-not-a-line.txt";
-  std::ofstream(file) << "not a line\n";
-  for (const auto& [name, fault] :
-       {std::pair<std::string, Serial::Fault>{file, Serial::Fault::NotALine},
-        {"NUL", Serial::Fault::NotALine},
-        {"C:\\no-such-folder\\COM9", Serial::Fault::NoSuchPort}}) {
-    TPort port;
-    port.PortName = name;
-    EXPECT_FALSE(port.Open() || port.Connected) << name;
-    EXPECT_EQ(port.LastFault(), fault) << name;
-    EXPECT_EQ(port.Handle, Serial::InvalidHandle) << name;
-  }
-  DeleteFileA(file.c_str());
 }
 
 std::string SimTcpName() {
