@@ -128,7 +128,8 @@ class Lines : public Win32, public ::testing::WithParamInterface<std::string> {
   std::string Line() const override { return GetParam(); }
 };
 
-TEST_P(Lines, TimeOutsGapPurgeAndAnswerChecks) {
+// The answer checks are portable code, proven on Linux; here what the Win32 calls decide.
+TEST_P(Lines, TimeOutsGapAndPurge) {
   uint8_t buffer[8];
   auto start = Clock::now();
   EXPECT_EQ(ModBus::Port->Read(buffer, 8), 0);  // 10 * 8 + 200 ms
@@ -147,20 +148,6 @@ TEST_P(Lines, TimeOutsGapPurgeAndAnswerChecks) {
   ASSERT_EQ(Ask("send 0x02 0x04 0x02 0xDE 0xAD 0x55"), "ok");
   Sleep(50);
   EXPECT_TRUE(ModBus::ReadInputRegisters(k8M, 50, 1, regs_) && regs_[0] == 0x8006);
-
-  ASSERT_EQ(Ask("reset-counters"), "ok");
-  regs_[0] = 0x1234;
-  for (const char* fault : {"fault exception 0 1", "fault corrupt 0 1"}) {
-    ASSERT_EQ(Ask(fault), "ok");
-    EXPECT_FALSE(ModBus::ReadInputRegisters(k8M, 50, 1, regs_)) << fault;
-  }
-  EXPECT_EQ(regs_[0], 0x1234);
-  ASSERT_EQ(Ask("fault other-address 77 1"), "ok");  // another unit's answer is not this one's
-  EXPECT_FALSE(ModBus::ReadInputRegisters(k8M, 50, 1, regs_));
-  EXPECT_EQ(ModBus::LastError(), ModBus::Error::WrongAddress);
-  EXPECT_EQ(regs_[0], 0x1234);
-  EXPECT_TRUE(ModBus::ReadInputRegisters(k8M, 50, 1, regs_) && regs_[0] == 0x8006);
-  EXPECT_EQ(Number("count 2"), 4u);
 }
 
 TEST(Win32Platform, WindowCallsWithoutAnyWindow) {
