@@ -141,7 +141,7 @@ TEST_P(Line, AScanStopsWhenTheLineGoesDuringARead) {
 
 // Through the simulator, over TCP too: the longest answer and write, each function code, the
 // access a unit grants. Each access function's request and every value it reads are the wire
-// and robustness suites', the unit's rules the simulator's.
+// and robustness suites', the unit's rules (a password's grant) the simulator's.
 TEST_P(Line, AccessFunctionsRoundTrip) {
   uint8_t type = 0;
   uint16_t state = 0;
@@ -157,11 +157,6 @@ TEST_P(Line, AccessFunctionsRoundTrip) {
   EXPECT_EQ(
       std::vector<int>({LIR::CheckAccess(k12M), LIR::CheckAccess(kLocked), LIR::CheckAccess(1)}),
       std::vector<int>({LIR::AccessGranted, LIR::AccessDenied, LIR::AccessNoAnswer}));
-  EXPECT_FALSE(LIR::CmdKvitir(kLocked));  // refused while locked
-  ASSERT_TRUE(LIR::WritePassword(kLocked, kPassword));
-  EXPECT_EQ(LIR::CheckAccess(kLocked), LIR::AccessGranted);
-  EXPECT_TRUE(LIR::CmdKvitir(kLocked));
-  EXPECT_EQ(sim_.CommandCount(kLocked, LIR::CodeKvitir), 1u);
 }
 
 // The time-outs as on a serial line, over TCP too: a spoilt answer takes one request only, and
@@ -237,9 +232,8 @@ TEST(TcpNames, RefusedMalformedOneClientAtATimeAndAHostName) {
     Serial::Fault fault;
   } refused[] = {
       {TcpName(LoopbackPort(false)), Serial::Fault::ConnectionRefused},
-      {"tcp://127.0.0.1", Serial::Fault::BadName},
-      {"tcp://300.0.0.1:502", Serial::Fault::BadName},
-      {"tcp://[127.0.0.1]:502", Serial::Fault::BadName},  // brackets hold IPv6 only
+      {"tcp://127.0.0.1", Serial::Fault::BadName},  // what else is malformed: the logic tests'
+
   };
   for (const auto& r : refused) {
     TPort port;

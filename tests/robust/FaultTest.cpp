@@ -101,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(Robust, FaultMatrix, ::testing::ValuesIn(kFaults), [](c
   return name;
 });
 
-// Every call on a line whose far end has gone fails at once, and keeps failing at once.
+// Every call on a line whose far end has gone fails at once, and keeps failing at once. Gone
+// between transactions: the core's line tests.
 void ExpectEveryCallFailsAtOnce() {
   const auto start = Clock::now();
   for (int round = 0; round < 5; ++round)
@@ -130,12 +131,6 @@ class Unplugged : public Line {
     EXPECT_TRUE(LIR::ReadDeviceType(kUnit, type) && type == LIR::Model12M);
   }
 };
-
-TEST_F(Unplugged, BetweenTransactions) {
-  sim_.Stop();
-  ExpectEveryCallFailsAtOnce();
-  Replug();
-}
 
 TEST_F(Unplugged, InTheMiddleOfAPacedAnswer) {
   Clock::time_point gone;

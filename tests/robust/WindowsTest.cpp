@@ -1,6 +1,6 @@
 // The windows on a line that drops or spoils one answer in ten: each failure is told in a
 // message that names the unit, no window is left disabled or half-filled with another unit's
-// data, and the line unplugged and back is taken up again through the port choice.
+// data. A line unplugged and back is the GUI's line test.
 
 #include <QRegularExpression>
 
@@ -10,7 +10,6 @@
 #include "ui/dialogs/Password.h"
 #include "ui/dialogs/SetChannelsParam.h"
 #include "ui/dialogs/Settings.h"
-#include "ui/port/PortConfig.h"
 
 class WindowsTest : public QObject {
   Q_OBJECT
@@ -155,8 +154,7 @@ class WindowsTest : public QObject {
         {MainForm->actClock, ClockForm},
         {MainForm->actSetChannelsParam, SetChannelsParamForm},
         {MainForm->actSettings, SettingsForm},
-        {MainForm->actPassword, PasswordForm},
-        {MainForm->actPortConfig, PortConfigForm}};
+        {MainForm->actPassword, PasswordForm}};
     for (int round = 0; round < 4; ++round) {
       for (const auto& [action, dialog] : dialogs) {
         QVERIFY(Gui::RunDialog(boxes_, action, dialog, [dialog = dialog] {
@@ -172,25 +170,6 @@ class WindowsTest : public QObject {
     }
     Sim().ClearFaults();
     QVERIFY(seen_.filter(QRegularExpression("^E .*\\[\\d\\]")).size() > 3);
-  }
-
-  void unpluggedThenBackThroughThePortChoice() {
-    Sim().Stop();
-    Activate(1);
-    ExpectBoxesAbout(1);
-    QCOMPARE(MainForm->Channels->item(0, 1)->text(), QString("***"));
-    QVERIFY(Sim().Start(line_.Folder() + "/COM2"));
-    boxes_.OnDialog([](QWidget* dialog) {
-      if (dialog == PortSelectForm) PortSelectForm->btnOk->click();
-    });
-    MainForm->actPortSelect->trigger();
-    boxes_.OnDialog(nullptr);
-    QCOMPARE(boxes_.Count(), 0);
-    Scan(4);
-    QCOMPARE(Nodes().size(), 3);
-    Activate(3);
-    QCOMPARE(MainForm->Channels->item(3, 1)->text(), QString("303"));
-    ExpectUsable();
   }
 };
 

@@ -198,16 +198,10 @@ class MainTest : public QObject {
     LIR::ChannelParams params{};
     params[0] = {900, 7, 1, 1, 1, 1, 0, 1, 1, 5};
     LIR::WriteChannelsParam(k8M, 4, 1, params);  // channel 5
-    TrafficForm->miClearClick();
     const QPoint at = MainForm->Net->visualItemRect(Node(k8M)).center();
     QTest::mouseDClick(MainForm->Net->viewport(), Qt::RightButton, {}, at);  // not an activation
     QCOMPARE(Panel() + opened_.join(' '), kNoDevice);
     Activate(k8M);
-    // The traffic window, newest first: the parameters' answer (53 bytes), then its request.
-    const QStringList cells = TrafficForm->CellTexts();
-    QCOMPARE(cells.mid(52, 1) + cells.mid(59, 2), (QStringList{" 02", " 03", " 02"}));
-    const uint8_t* way = TrafficForm->Directions.data() + TrafficForm->LastIndex;
-    QVERIFY(way[0] == ModBus::Received && way[-52] == ModBus::Received && way[-53] == ModBus::Sent);
     QCOMPARE(Panel(), " [2] ЛИР-8М " + kControls);
     QCOMPARE(MainForm->Channels->rowCount(), 8);
     QCOMPARE(Row(0), u"1|10|0|Н.Р.|Запоминает|Блокировка|Нет|Разрешено|Разрешено|Нет|Нет|17"_s);

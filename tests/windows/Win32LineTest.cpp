@@ -128,7 +128,8 @@ class Lines : public Win32, public ::testing::WithParamInterface<std::string> {
   std::string Line() const override { return GetParam(); }
 };
 
-TEST_P(Lines, TimeOutsGapPurgeAndAnswerChecks) {
+// The answer checks are portable code, proven on Linux; here what the Win32 calls decide.
+TEST_P(Lines, TimeOutsGapAndPurge) {
   uint8_t buffer[8];
   auto start = Clock::now();
   EXPECT_EQ(ModBus::Port->Read(buffer, 8), 0);  // 10 * 8 + 200 ms
@@ -147,20 +148,6 @@ TEST_P(Lines, TimeOutsGapPurgeAndAnswerChecks) {
   ASSERT_EQ(Ask("send 0x02 0x04 0x02 0xDE 0xAD 0x55"), "ok");
   Sleep(50);
   EXPECT_TRUE(ModBus::ReadInputRegisters(k8M, 50, 1, regs_) && regs_[0] == 0x8006);
-
-  ASSERT_EQ(Ask("reset-counters"), "ok");
-  regs_[0] = 0x1234;
-  for (const char* fault : {"fault exception 0 1", "fault corrupt 0 1"}) {
-    ASSERT_EQ(Ask(fault), "ok");
-    EXPECT_FALSE(ModBus::ReadInputRegisters(k8M, 50, 1, regs_)) << fault;
-  }
-  EXPECT_EQ(regs_[0], 0x1234);
-  ASSERT_EQ(Ask("fault other-address 77 1"), "ok");  // another unit's answer is not this one's
-  EXPECT_FALSE(ModBus::ReadInputRegisters(k8M, 50, 1, regs_));
-  EXPECT_EQ(ModBus::LastError(), ModBus::Error::WrongAddress);
-  EXPECT_EQ(regs_[0], 0x1234);
-  EXPECT_TRUE(ModBus::ReadInputRegisters(k8M, 50, 1, regs_) && regs_[0] == 0x8006);
-  EXPECT_EQ(Number("count 2"), 4u);
 }
 
 TEST(Win32Platform, WindowCallsWithoutAnyWindow) {
@@ -170,63 +157,19 @@ TEST(Win32Platform, WindowCallsWithoutAnyWindow) {
   EXPECT_GE(Ms(Clock::now() - start).count(), 25);
 }
 
-TEST_P(Lines, EveryAccessFunction) {
-  uint8_t type = 0;
-  uint16_t state = 0;
-  ASSERT_TRUE(LIR::ReadDeviceType(k4M, type) && type == LIR::Model4M);
-  ASSERT_TRUE(LIR::ReadDeviceType(kLocked, type) && type == LIR::Model12M);
-  EXPECT_EQ(
-      std::vector<int>({LIR::CheckAccess(k8M), LIR::CheckAccess(kLocked), LIR::CheckAccess(9)}),
-      std::vector<int>({LIR::AccessGranted, LIR::AccessDenied, LIR::AccessNoAnswer}));
-
+// The access functions' frames and the units' rules are proven on Linux; here the longest
+// write and answer, a single-register write and the password through WriteFile and ReadFile.
+TEST_P(Lines, WritesAndTheLongestAnswer) {
   LIR::ChannelParams params{}, back{};
   params[0] = {900, 12, 1, 0, 1, 0, 0, 1, 2, 4};
   ASSERT_TRUE(LIR::WriteChannelsParam(k4M, 3, 1, params));
   EXPECT_EQ(Number("holding 1 11"), 0x04B5u);
   ASSERT_TRUE(LIR::ReadChannelsParam(k4M, 0, 4, back));
   EXPECT_EQ(std::vector<int>({back[3].VrSrabat, back[3].Zvuk}), std::vector<int>({900, 2}));
-  ASSERT_EQ(Ask("input 1 2 1"), "ok");
-  ASSERT_TRUE(LIR::ReadChannelsState(k4M, state));
-  EXPECT_EQ(state, 0x0002);
-  ASSERT_TRUE(LIR::CmdSbros(k4M) && LIR::CmdKvitir(k4M) && LIR::CmdControl(k4M));
-  EXPECT_EQ(std::vector<uint32_t>({Number("commands 1 16"), Number("commands 1 8")}),
-            std::vector<uint32_t>({1, 1}));
-  ASSERT_EQ(Ask("input 1 2 0"), "ok");
-  ASSERT_TRUE(LIR::CmdPusk(k4M) && LIR::CmdStop(k4M) && LIR::CmdRestart(k4M));
-
-  double when = 0, now = 0;
-  ASSERT_TRUE(LIR::EncodeDateTime({2007, 3, 5, 14, 9, 30}, when));
-  ASSERT_TRUE(LIR::WriteClock(k8M, when) && LIR::ReadClock(k8M, now));
-  EXPECT_NEAR(now, when, 5.0 / 86400);
-  ASSERT_EQ(Ask("clock-regs 2 0x1F04 0x0700 0"), "ok");  // 31 April
-  EXPECT_EQ(LIR::ReadClockChecked(k8M, now), LIR::ClockResult::InvalidDate);
-  ModBus::RegisterArray regs{0x8102, 0x0304, 0x8506}, read{};
-  ASSERT_TRUE(LIR::WriteSettings(k8M, regs) && LIR::ReadSettings(k8M, read));
-  EXPECT_EQ(read[2], 0x8506);
-  ASSERT_TRUE(LIR::WriteCommonReleType(k8M, true) && LIR::ReadCommonReleType(k8M, type));
-  EXPECT_EQ(type, 1);
-}
-
-TEST_P(Lines, PasswordJournalAndAddress) {
-  EXPECT_FALSE(LIR::ClearJournal(kLocked));  // refused while locked
-  ASSERT_TRUE(LIR::WritePassword(kLocked, "12345678"));
-  EXPECT_EQ(LIR::CheckAccess(kLocked), LIR::AccessDenied);
+  ASSERT_TRUE(LIR::CmdKvitir(k8M));
+  EXPECT_EQ(Number("commands 2 8"), 1u);
   ASSERT_TRUE(LIR::WritePassword(kLocked, "\313\310\32012345"));  // ЛИР12345 in cp1251
   EXPECT_EQ(LIR::CheckAccess(kLocked), LIR::AccessGranted);
-
-  ASSERT_EQ(Ask("journal 2 5 2"), "ok");
-  uint16_t latest = 0, count = 0;
-  ASSERT_TRUE(LIR::ReadJournalInfo(k8M, latest, count));
-  EXPECT_EQ(std::vector<int>({latest, count}), std::vector<int>({2, 5}));
-  LIR::JournalRecord rec{};
-  ASSERT_TRUE(LIR::ReadJournalRecord(k8M, 1000, rec) && rec.Channel >= 1 && rec.Channel <= 8);
-  ASSERT_TRUE(LIR::ClearJournal(k8M));
-  EXPECT_EQ(Number("holding 2 518"), 0u);
-
-  ASSERT_TRUE(LIR::WriteNetAddress(k4M, 41));  // answered under the old address
-  EXPECT_EQ(LIR::CheckAccess(41), LIR::AccessGranted);
-  ASSERT_TRUE(LIR::WriteNetAddress(41, k4M));
-  EXPECT_EQ(LIR::CheckAccess(k4M), LIR::AccessGranted);
 }
 
 std::string SimTcpName() {
