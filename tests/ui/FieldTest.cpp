@@ -64,6 +64,8 @@ class FieldTest : public QObject {
     QCOMPARE(missing, QStringList{});
     QCOMPARE(TrafficForm->pmMenu->actions().value(0), TrafficForm->miClear);
     QVERIFY(TrafficForm->pmiPause->isCheckable());
+    // The file dialogs the additions open are in Russian like the rest.
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "&Save"), u"&Сохранить"_s);
   }
 
   void trafficDecodedPausedCopiedSaved() {

@@ -5,11 +5,14 @@
 #include <QDialog>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QStyledItemDelegate>
 #include <QToolButton>
+#include <QTranslator>
 #include <array>
 
 #include "device/LIR.h"
@@ -735,6 +738,14 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 void CreateForms() {
   Images::Init();
   QApplication::setApplicationName(QStringLiteral("Ирвалон"));
+  // Qt's own dialogs (the file dialog of the additions) speak the program's language too;
+  // without Qt's translations they stay in English.
+  auto* qt = new QTranslator(qApp);
+  const QLocale russian(QLocale::Russian, QLocale::Russia);
+  for (const QString& folder : {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+                                QCoreApplication::applicationDirPath() + "/translations"})
+    if (qt->load(russian, QStringLiteral("qtbase"), QStringLiteral("_"), folder)) break;
+  if (qt->isEmpty() || !QCoreApplication::installTranslator(qt)) delete qt;
   QFont font = QApplication::font();
   font.setPointSize(8);
   QApplication::setFont(font);
