@@ -40,6 +40,7 @@ bool TTrafficStrip::Measure(const QFont& font) {
   Fits = Advance >= kCellWidth && Advance < 2 * kCellWidth;
   StaticText = true;
   Spill = 0;
+  InkLeft = Advance;
   const QPoint origin(4, 4);
   for (int value = 0; value < 256 && Fits; ++value) {
     Strings[value] = CellString(value);
@@ -64,6 +65,7 @@ bool TTrafficStrip::Measure(const QFont& font) {
     const QRect ink = Ink(drawn, origin);
     if (ink.isNull()) continue;
     Spill = std::max(Spill, ink.right() + 1 - Advance);
+    InkLeft = std::min(InkLeft, ink.left());
     Fits = Fits && ink.left() >= 0 && ink.top() >= 0 && ink.bottom() < Height && Spill < kCellWidth;
   }
   return Fits;
@@ -142,13 +144,19 @@ bool TTrafficStrip::Paint(QPainter& canvas, const QWidget& box, uint64_t recorde
     const int xl = x0 - kCellWidth * (n1 - n0);
     canvas.drawImage(QPoint(xl + inset, y), Image,
                      QRect(X(left) + inset, 0, x0 + Advance - xl - inset, Height));
-    canvas.setClipRect(QRect(xl, y, inset, Height));
-    DrawCell(canvas, xl, y, cellAt(left));
+    const TCellLook oldest = cellAt(left);
+    if (InkLeft >= inset) {  // the edge is the cell's fill only
+      canvas.fillRect(QRect(xl, y, inset, Height), oldest.Received ? Text : Face);
+    } else {
+      canvas.setClipRect(QRect(xl, y, inset, Height));
+      DrawCell(canvas, xl, y, oldest);
+      canvas.setClipping(false);
+    }
     if (Spill > 0) {
       canvas.setClipRect(QRect(x0 + Advance, y, Spill, Height));
       DrawCell(canvas, x0, y, cellAt(right));
+      canvas.setClipping(false);
     }
-    canvas.setClipping(false);
   }
   return true;
 }

@@ -51,7 +51,8 @@ class TTrafficStrip {
   QFont Font;
   bool Measured = false, Fits = false, StaticText = false;
   int Advance = 0, Height = 0, Ascent = 0;
-  int Spill = 0;  // columns of ink right of a cell's fill, over its newer neighbour
+  int Spill = 0;    // columns of ink right of a cell's fill, over its newer neighbour
+  int InkLeft = 0;  // columns of a cell's fill left of any ink
   std::array<QStaticText, 256> Texts;
   std::array<QString, 256> Strings;
 
