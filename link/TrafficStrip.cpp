@@ -15,12 +15,14 @@ QString CellString(int value) {
 // The box of every pixel a text leaves on white, relative to where its cell begins.
 QRect Ink(const QImage& image, QPoint origin) {
   int left = image.width(), right = -1, top = image.height(), bottom = -1;
-  for (int y = 0; y < image.height(); ++y)
+  for (int y = 0; y < image.height(); ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
     for (int x = 0; x < image.width(); ++x)
-      if (image.pixel(x, y) != 0xFFFFFFFFu) {
+      if (line[x] != 0xFFFFFFFFu) {
         left = std::min(left, x), right = std::max(right, x);
         top = std::min(top, y), bottom = std::max(bottom, y);
       }
+  }
   return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom)).translated(-origin);
 }
 
@@ -42,15 +44,15 @@ bool TTrafficStrip::Measure(const QFont& font) {
   Spill = 0;
   InkLeft = Advance;
   const QPoint origin(4, 4);
+  QImage drawn(Advance + 2 * kCellWidth, Height + 2 * kCellHeight,
+               QImage::Format_ARGB32_Premultiplied);
+  QImage laidOut(drawn.size(), drawn.format());
   for (int value = 0; value < 256 && Fits; ++value) {
     Strings[value] = CellString(value);
     Texts[value] = QStaticText(Strings[value]);
     Texts[value].setTextFormat(Qt::PlainText);
     Texts[value].prepare(QTransform(), font);
     Fits = metrics.horizontalAdvance(Strings[value]) == Advance;
-    QImage drawn(Advance + 2 * kCellWidth, Height + 2 * kCellHeight,
-                 QImage::Format_ARGB32_Premultiplied);
-    QImage laidOut = drawn;
     drawn.fill(Qt::white);
     laidOut.fill(Qt::white);
     for (QImage* image : {&drawn, &laidOut}) {
