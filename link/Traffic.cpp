@@ -2,6 +2,7 @@
 
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <algorithm>
 
 #include "link/ModBus.h"
 #include "ui_Traffic.h"
@@ -11,8 +12,8 @@ TTrafficForm* TrafficForm = nullptr;
 namespace {
 
 constexpr uint16_t kRingSize = 65535;
-constexpr int kCellWidth = 20;
-constexpr int kCellHeight = 16;
+constexpr int kCellWidth = TTrafficStrip::kCellWidth;
+constexpr int kCellHeight = TTrafficStrip::kCellHeight;
 constexpr int kRightMargin = 24;
 
 // The monitor whose sink the master holds: the one registered last.
@@ -70,6 +71,7 @@ void TTrafficForm::SetArraySize(uint16_t size) {
   // The newest byte must stay inside the ring.
   if (LastIndex >= size) LastIndex = static_cast<int32_t>(size) - 1;
   Frames = TFrameLog(size, static_cast<uint64_t>(LastIndex + 1));
+  Strip.Clear();
 }
 
 void TTrafficForm::AddBytes(const uint8_t* buffer, uint16_t count, uint8_t direction) {
@@ -86,6 +88,7 @@ void TTrafficForm::AddBytes(const uint8_t* buffer, uint16_t count, uint8_t direc
     Bytes[LastIndex] = buffer[k];
     Directions[LastIndex] = direction;
   }
+  Recorded += count;
   // A hidden box has nothing to draw; showing it paints it.
   if (pbBox->isVisible()) pbBox->repaint();
 }
@@ -122,6 +125,22 @@ void TTrafficForm::ForEachVisibleCell(
 }
 
 void TTrafficForm::pbBoxPaint(QPainter& canvas) {
+  canvas.setFont(pbBox->font());
+  const int32_t size = ArraySize();
+  const int32_t recorded = LastIndex < 0 ? 0 : Wrapped ? size : LastIndex + 1;
+  const int x0 = pbBox->width() - kRightMargin, y0 = pbBox->height() - kCellHeight;
+  const int columns = x0 >= kCellWidth ? x0 / kCellWidth + 1 : 1;
+  const int rows = y0 >= kCellHeight ? y0 / kCellHeight + 1 : 1;
+  const int shown = static_cast<int>(std::min<int64_t>(recorded, int64_t{columns} * rows));
+  const auto cellAt = [&](uint64_t q) {
+    const auto age = static_cast<int32_t>((Recorded - 1 - q) % static_cast<uint64_t>(size));
+    const int32_t slot = (LastIndex - age + size) % size;
+    return TCellLook{Bytes[slot], Directions[slot] == ModBus::Received};
+  };
+  if (!Strip.Paint(canvas, *pbBox, Recorded, shown, columns, x0, y0, cellAt)) DrawEveryCell(canvas);
+}
+
+void TTrafficForm::DrawEveryCell(QPainter& canvas) const {
   const QPalette& colours = pbBox->palette();
   const QColor face = colours.color(QPalette::Button);
   const QColor text = colours.color(QPalette::WindowText);
@@ -140,6 +159,8 @@ void TTrafficForm::pbBoxPaint(QPainter& canvas) {
 void TTrafficForm::miClearClick() {
   LastIndex = -1;
   Wrapped = false;
+  Recorded = 0;
+  Strip.Clear();
   Frames.Clear();
   pbBox->repaint();  // the box, at once, as AddBytes draws it
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "link/FrameLog.h"
+#include "link/TrafficStrip.h"
 
 namespace Ui {
 class TTrafficForm;
@@ -48,6 +49,8 @@ class TTrafficForm : public QWidget {
   void Toggle();
 
   void pbBoxPaint(QPainter& canvas);
+  // Every cell drawn afresh: where the strip cannot serve, and what it must match.
+  void DrawEveryCell(QPainter& canvas) const;
   void miClearClick();
 
   // The texts of the cells the box shows now, newest first, laid out as the paint does.
@@ -80,6 +83,8 @@ class TTrafficForm : public QWidget {
   QElapsedTimer Clock;  // the frames' times, from the monitor's creation at start-up
   void SetUpFrames();
   void ForEachVisibleCell(const std::function<void(int32_t slot, int x, int y)>& cell) const;
+  uint64_t Recorded = 0;  // bytes since the last clear: the strip's cell numbers
+  TTrafficStrip Strip;
 };
 
 extern TTrafficForm* TrafficForm;

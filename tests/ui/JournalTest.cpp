@@ -1,7 +1,23 @@
 // The event journal opened by its launcher on a simulated line.
 
+#include <algorithm>
+#include <chrono>
+#include <set>
+#include <thread>
+
 #include "Harness.h"
 #include "ui/dialogs/Journal.h"
+
+// The values of a progress bar each time it is painted.
+class PaintedValues : public QObject {
+ public:
+  std::vector<int> Values;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint)
+      Values.push_back(static_cast<QProgressBar*>(watched)->value());
+    return false;
+  }
+};
 
 class JournalTest : public QObject {
   Q_OBJECT
@@ -89,6 +105,35 @@ class JournalTest : public QObject {
                                    r[2] & 255, r[3] & 127, r[3] & 128 ? "Авария" : "Норма"));
       }
     }
+  }
+
+  // A slow line: the bar is seen moving on the way and at its last value before it goes, though
+  // that value comes at once after a painted one.
+  void progressShownOnASlowLine() {
+    QVERIFY(Sim().SetJournal(1, 20, 20));
+    PaintedValues painted;
+    OnAnswer([&](int n) {  // the counters, then record n - 1; the bar is at n after it
+      if (n == 2) Progress()->pbProgress->installEventFilter(&painted);
+      if (n <= 19) std::this_thread::sleep_for(std::chrono::milliseconds(n == 19 ? 45 : 15));
+    });
+    Open();
+    QCOMPARE(Seen(), Reading(20, 20) << "20+");
+    const std::vector<int>& v = painted.Values;
+    QVERIFY(std::set<int>(v.begin(), v.end()).size() >= 3);
+    QVERIFY(std::is_sorted(v.begin(), v.end()) && v.back() == 20);
+  }
+
+  // A fast line: Cancel pressed while records keep coming is taken within a few of them.
+  void cancelTakenOnAFastLine() {
+    QVERIFY(Sim().SetJournal(1, 1000, 1000));
+    OnAnswer([](int n) {
+      if (n == 5) QMetaObject::invokeMethod(Progress()->btnCancel, "click", Qt::QueuedConnection);
+    });
+    Open();
+    const int rows = J()->Journal->rowCount();
+    QVERIFY2(rows >= 3 && rows < 1000, qPrintable(QString::number(rows)));
+    // The record in hand when Cancel is seen is not listed, as before.
+    QCOMPARE(Seen(), Reading(1000, rows + 1) << QString::number(rows) + "+");
   }
 
   void brokenOffOrNeverStarted() {

@@ -3,6 +3,7 @@
 
 #include <QScreen>
 #include <numeric>
+#include <random>
 
 #include "Harness.h"
 
@@ -125,6 +126,54 @@ class TrafficTest : public QObject {
     Add({1, 2, 3}, ModBus::Sent);
     QCOMPARE(Row(0, 5), u"..sss"_s);
     QCOMPARE(form_->CellTexts(), (QStringList{" 03", " 02", " 01"}));
+  }
+
+  // The box as drawn frame by frame is every cell drawn afresh, pixel for pixel: across the
+  // ends of rows, the ring's wrap, frames longer than the box, resizes, a time hidden, a clear,
+  // another font and other colours.
+  void drawnAsEveryCellAfresh() {
+    QWidget* box = form_->pbBox;
+    const auto afresh = [&] {
+      const QImage shown = form_->screen()->grabWindow(form_->winId()).toImage();
+      QImage cells(box->size(), QImage::Format_RGB32);
+      cells.fill(box->palette().color(box->backgroundRole()));
+      QPainter canvas(&cells);
+      form_->DrawEveryCell(canvas);
+      canvas.end();
+      return shown.copy(box->geometry()).convertToFormat(QImage::Format_RGB32) == cells;
+    };
+    const auto resize = [&](int width, int height) {
+      form_->resize(width, height);
+      return Gui::WaitFor([&] { return box->size() == QSize(width, height); }, 5000);
+    };
+    form_->SetArraySize(700);
+    std::mt19937 random(7);
+    for (int frame = 0; frame < 400; ++frame) {
+      if (frame == 120) QVERIFY(resize(412, 46));
+      if (frame == 180) QVERIFY(resize(900, 130));
+      if (frame == 200) form_->hide();
+      if (frame == 210) {
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_));
+        QVERIFY(Gui::WaitFor(afresh, 5000));
+      }
+      if (frame == 260) form_->miClearClick();
+      if (frame == 300) {
+        QFont font = box->font();
+        font.setPixelSize(15);
+        box->setFont(font);
+      }
+      if (frame == 350) {
+        QPalette colours = box->palette();
+        colours.setColor(QPalette::Button, Qt::yellow);
+        box->setPalette(colours);
+      }
+      Frame bytes(frame % 40 == 39 ? 600 : 1 + random() % 30);
+      for (uint8_t& b : bytes)
+        b = uint8_t(random());
+      Add(bytes, uint8_t(random() % 2));
+      if (form_->isVisible()) QVERIFY2(afresh(), qPrintable(QString::number(frame)));
+    }
   }
 
   // A newer monitor has taken the master's frames: freeing the older one leaves them to it.

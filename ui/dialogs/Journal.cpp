@@ -1,6 +1,5 @@
 #include "ui/dialogs/Journal.h"
 
-#include <QCoreApplication>
 #include <QHeaderView>
 #include <QProgressBar>
 #include <QResizeEvent>
@@ -122,34 +121,46 @@ void TJournalForm::ReadRecords(uint16_t latest, uint16_t count) {
   progress->StartProgress();
 
   int n = 0;
+  bool failed = false;
+  // Listed at the end in one go: a row at a time costs as much as a quick transaction.
+  std::vector<std::pair<uint16_t, LIR::JournalRecord>> read;
+  read.reserve(count);
   for (int i = 0; i < count; ++i) {
     LIR::JournalRecord record{};
     if (!LIR::ReadJournalRecord(Address, RecordNumber(latest, i), record)) {
-      AccessError();
+      failed = true;
       break;
     }
     ++n;
     QProgressBar* bar = progress->pbProgress;
     bar->setValue(std::min(bar->value() + 1, bar->maximum()));
     progress->Label1->setText(QStringLiteral("Читается запись : %1").arg(n + 1));
-    progress->Repaint();
-    QCoreApplication::processEvents();  // where Cancel is seen
+    progress->Pump();
     if (!progress->Running) break;
-    AddRow(n, RecordNumber(latest, i), record);
+    read.push_back({RecordNumber(latest, i), record});
   }
+  AddRows(read);
+  progress->Settle();
+  if (failed) AccessError();
 
   progress->StopProgress();
 }
 
-void TJournalForm::AddRow(int number, uint16_t k, const LIR::JournalRecord& record) {
-  const int row = Journal->rowCount();
-  Journal->insertRow(row);
-  const QString texts[] = {QString::number(number), DateText(record), TimeText(record),
-                           QString::number(record.Channel),
-                           record.Alarm ? QStringLiteral("Авария") : QStringLiteral("Норма")};
-  for (int c = 0; c < 5; ++c)
-    Journal->setItem(row, c, new QTableWidgetItem(texts[c]));
-  Journal->item(row, 0)->setData(Qt::UserRole, k);  // the unit's own number, for the file
+void TJournalForm::AddRows(const std::vector<std::pair<uint16_t, LIR::JournalRecord>>& read) {
+  Journal->setUpdatesEnabled(false);
+  const int first = Journal->rowCount();
+  Journal->setRowCount(first + static_cast<int>(read.size()));
+  for (size_t i = 0; i < read.size(); ++i) {
+    const auto& [k, record] = read[i];
+    const int row = first + static_cast<int>(i);
+    const QString texts[] = {QString::number(row + 1), DateText(record), TimeText(record),
+                             QString::number(record.Channel),
+                             record.Alarm ? QStringLiteral("Авария") : QStringLiteral("Норма")};
+    for (int c = 0; c < 5; ++c)
+      Journal->setItem(row, c, new QTableWidgetItem(texts[c]));
+    Journal->item(row, 0)->setData(Qt::UserRole, k);  // the unit's own number, for the file
+  }
+  Journal->setUpdatesEnabled(true);
 }
 
 void TJournalForm::btnRefreshClick() {

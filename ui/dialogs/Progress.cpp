@@ -1,5 +1,6 @@
 #include "ui/dialogs/Progress.h"
 
+#include <QCoreApplication>
 #include <QStyle>
 
 #include "platform/UiQt.h"
@@ -50,10 +51,30 @@ void TProgressForm::StopProgress() {
   SavedActiveWindow = nullptr;
   hide();
   Running = false;
+  pbProgress->setUpdatesEnabled(true);
 }
 
 void TProgressForm::Repaint() {
   repaint();
+}
+
+void TProgressForm::Pump() {
+  Unpainted = true;
+  // A read shorter than one period is not held up by painting the windows it disabled.
+  if (LastPump.isValid()) {
+    if (LastPump.elapsed() < kPumpMs) return;
+    Settle();
+    QCoreApplication::processEvents();  // where Cancel is seen
+  }
+  LastPump.start();
+  // The bar repaints itself on every new value; between pumps it waits for the next one.
+  if (Running) pbProgress->setUpdatesEnabled(false);
+}
+
+void TProgressForm::Settle() {
+  pbProgress->setUpdatesEnabled(true);
+  if (Unpainted && isVisible()) Repaint();
+  Unpainted = false;
 }
 
 void TProgressForm::btnCancelClick() {

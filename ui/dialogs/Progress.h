@@ -4,6 +4,7 @@
 // while the dialog runs every other window of the application is disabled.
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -29,6 +30,11 @@ class TProgressForm : public QDialog {
   void StopProgress();
   // Paints the dialog now, after the caller changed its texts or the bar.
   void Repaint();
+  // For a loop of quick steps: paints and takes the queued input (Cancel) at most every
+  // kPumpMs, so a fast line is not slowed by the dialog; Settle paints what a skipped step left.
+  static constexpr int kPumpMs = 40;
+  void Pump();
+  void Settle();
 
   void btnCancelClick();
 
@@ -45,6 +51,8 @@ class TProgressForm : public QDialog {
   void FormClose();
 
   std::unique_ptr<Ui::TProgressForm> ui;
+  QElapsedTimer LastPump;
+  bool Unpainted = false;
 
   Platform::Window SavedActiveWindow = nullptr;
   std::vector<Platform::Window> DisabledWindows;
