@@ -81,17 +81,18 @@ class JournalTest : public QObject {
     const std::pair<int, int> cases[] = {{5, 3}, {2, 5}, {0, 3}, {1000, 1000}};
     for (const auto& [latest, count] : cases) {
       QVERIFY(Sim().SetJournal(1, uint16_t(count), uint16_t(latest)));
-      QStringList progress;  // as the first and the second record are taken in
+      QStringList progress;  // as the first and the second record are taken in, rows listed
       OnAnswer([&](int n) {
         if (n == 2 || n == 3)
           progress << QString::number(Progress()->pbProgress->maximum()) + " " +
-                          Progress()->Label1->text();
+                          Progress()->Label1->text() + " " +
+                          QString::number(J()->Journal->rowCount());
       });
       Open();
       QCOMPARE(Seen(), Reading(latest, count) << QString::number(count) + "+");
       QCOMPARE(Gui::UnfitTitles(J()->Journal), QStringList{});
       QCOMPARE(progress.join('|'),
-               QString("%1 Читается запись : 1|%1 Читается запись : 2").arg(count));
+               QString("%1 Читается запись : 1 0|%1 Читается запись : 2 1").arg(count));
       for (int row = 0; row < count; ++row) {
         uint16_t r[4] = {};  // the record as the simulator holds it
         QStringList texts;

@@ -122,9 +122,9 @@ void TJournalForm::ReadRecords(uint16_t latest, uint16_t count) {
 
   int n = 0;
   bool failed = false;
-  // Listed at the end in one go: a row at a time costs as much as a quick transaction.
-  std::vector<std::pair<uint16_t, LIR::JournalRecord>> read;
-  read.reserve(count);
+  // A row a record, as read; the list is painted once at the end, since painting it a row at
+  // a time costs as much as a quick transaction.
+  Journal->setUpdatesEnabled(false);
   for (int i = 0; i < count; ++i) {
     LIR::JournalRecord record{};
     if (!LIR::ReadJournalRecord(Address, RecordNumber(latest, i), record)) {
@@ -137,30 +137,24 @@ void TJournalForm::ReadRecords(uint16_t latest, uint16_t count) {
     progress->Label1->setText(QStringLiteral("Читается запись : %1").arg(n + 1));
     progress->Pump();
     if (!progress->Running) break;
-    read.push_back({RecordNumber(latest, i), record});
+    AddRow(n, RecordNumber(latest, i), record);
   }
-  AddRows(read);
+  Journal->setUpdatesEnabled(true);
   progress->Settle();
   if (failed) AccessError();
 
   progress->StopProgress();
 }
 
-void TJournalForm::AddRows(const std::vector<std::pair<uint16_t, LIR::JournalRecord>>& read) {
-  Journal->setUpdatesEnabled(false);
-  const int first = Journal->rowCount();
-  Journal->setRowCount(first + static_cast<int>(read.size()));
-  for (size_t i = 0; i < read.size(); ++i) {
-    const auto& [k, record] = read[i];
-    const int row = first + static_cast<int>(i);
-    const QString texts[] = {QString::number(row + 1), DateText(record), TimeText(record),
-                             QString::number(record.Channel),
-                             record.Alarm ? QStringLiteral("Авария") : QStringLiteral("Норма")};
-    for (int c = 0; c < 5; ++c)
-      Journal->setItem(row, c, new QTableWidgetItem(texts[c]));
-    Journal->item(row, 0)->setData(Qt::UserRole, k);  // the unit's own number, for the file
-  }
-  Journal->setUpdatesEnabled(true);
+void TJournalForm::AddRow(int number, uint16_t k, const LIR::JournalRecord& record) {
+  const int row = Journal->rowCount();
+  Journal->insertRow(row);
+  const QString texts[] = {QString::number(number), DateText(record), TimeText(record),
+                           QString::number(record.Channel),
+                           record.Alarm ? QStringLiteral("Авария") : QStringLiteral("Норма")};
+  for (int c = 0; c < 5; ++c)
+    Journal->setItem(row, c, new QTableWidgetItem(texts[c]));
+  Journal->item(row, 0)->setData(Qt::UserRole, k);  // the unit's own number, for the file
 }
 
 void TJournalForm::btnRefreshClick() {

@@ -5,8 +5,6 @@
 #include <QDateTime>
 #include <QDialog>
 #include <cstdint>
-#include <utility>
-#include <vector>
 
 #include "device/LIR.h"
 #include "ui_Journal.h"
@@ -33,7 +31,7 @@ class TJournalForm : public QDialog, public Ui::TJournalForm {
 
  private:
   void ReadRecords(uint16_t latest, uint16_t count);
-  void AddRows(const std::vector<std::pair<uint16_t, LIR::JournalRecord>>& read);
+  void AddRow(int number, uint16_t k, const LIR::JournalRecord& record);
   void AccessError();
 
   uint8_t Address = 255;  // the unit given to the last Init
