@@ -1,5 +1,5 @@
 // Runs the answer fuzzer's inputs without libFuzzer, so every build replays the kept corpus;
-// with --seeds DIR it writes the seeds the corpus grew from: a good answer to each function.
+// with --seeds DIR it writes what the corpus grew from: a good answer to each function.
 // Usage: fuzz_replay [--seeds DIR] FILE-OR-DIR...
 
 #include <cstdio>
