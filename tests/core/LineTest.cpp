@@ -21,6 +21,7 @@
 #include "platform/SerialPosixLine.h"
 #include "sim/DeviceServer.h"
 #include "sim/Simulator.h"
+#include "tests/robust/Calls.h"
 
 namespace {
 
@@ -75,8 +76,11 @@ class Line : public ::testing::TestWithParam<Over> {
     return LIR::ReadDeviceType(address, model) && model == LIR::Model8M;
   }
 
-  Sim::Simulator sim_{
-      {}, {{kUnit, LIR::Model8M}, {k12M, LIR::Model12M}, {kLocked, 9, kPassword, false}}};
+  Sim::Simulator sim_{{},
+                      {{kUnit, LIR::Model8M},
+                       {k12M, LIR::Model12M},
+                       {kLocked, 9, kPassword, false},
+                       {Robust::kUnit, LIR::Model12M}}};
   Sim::DeviceServer server_;
   std::string dir_ = TempDir(), link_ = dir_ + "/COM7";
   uint16_t port_ = 0;
@@ -157,6 +161,14 @@ TEST_P(Line, AccessFunctionsRoundTrip) {
   EXPECT_EQ(
       std::vector<int>({LIR::CheckAccess(k12M), LIR::CheckAccess(kLocked), LIR::CheckAccess(1)}),
       std::vector<int>({LIR::AccessGranted, LIR::AccessDenied, LIR::AccessNoAnswer}));
+}
+
+// Every access function that talks to a unit, as the fault matrix calls it, over TCP too.
+TEST_P(Line, EveryAccessFunction) {
+  for (const Robust::Call& call : Robust::Calls()) {
+    ASSERT_TRUE(sim_.SetAccess(Robust::kUnit, true));  // a restart withdraws it
+    EXPECT_TRUE(call.Run().Ok) << call.Name;
+  }
 }
 
 // The time-outs as on a serial line, over TCP too: a spoilt answer takes one request only, and
