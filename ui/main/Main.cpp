@@ -67,6 +67,15 @@ void MakeFixedDialog(QDialog* dialog) {
                          Qt::WindowCloseButtonHint);
 }
 
+bool Idle(const QWidget* window) {
+  if (QApplication::activeModalWidget() || QApplication::activePopupWidget() ||
+      !window->isEnabled())
+    return false;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (qobject_cast<TProgressForm*>(w) && w->isVisible()) return false;
+  return !(PuskHeld || StopHeld || ControlHeld || KvitirHeld || SbrosHeld || RestartHeld);
+}
+
 }  // namespace Main
 
 namespace {
@@ -300,8 +309,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   connect(actLoadConfig, &QAction::triggered, this, [this] { actLoadConfigExecute(); });
 
   PortState = new TPortState(this, StatusBar, Timer);
-  StatePoll = new TStatePoll(this, actPollState, Channels, StatusBar,
-                             [this] { return Scanning || PanelHeld(); });
+  StatePoll = new TStatePoll(this, actPollState, Channels, StatusBar);
   ModBus::SetFailureSink(
       [this](uint8_t address, uint8_t function) { NoteFault(address, function); });
 
@@ -609,12 +617,6 @@ void TMainForm::StartTimerIfHeld() {
       if (!Timer->isActive()) Timer->start();
       return;
     }
-}
-
-bool TMainForm::PanelHeld() const {
-  for (const PanelButton& panel : Panels)
-    if (*panel.Held) return true;
-  return false;
 }
 
 void TMainForm::NoteFault(uint8_t address, uint8_t function) {

@@ -45,6 +45,9 @@ std::string Bracketed(uint32_t address);
 // A dialog with a single fixed border and the system menu (close box) only, at the size of
 // its form.
 void MakeFixedDialog(QDialog* dialog);
+// Nothing under way waits on the line or on `window`: no dialog, menu or progress open (a scan
+// has its progress), no panel button held. The program's own traffic goes only then.
+bool Idle(const QWidget* window);
 
 }  // namespace Main
 
@@ -133,7 +136,6 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   void SetToolButtonVisible(QToolButton* button, bool visible);
   void LayOutDeviceProp();
   void StartTimerIfHeld();
-  bool PanelHeld() const;
   // Which fault a failed transaction met, in the status bar beside the windows' own messages.
   void NoteFault(uint8_t address, uint8_t function);
   // The configuration of the unit in use, under the progress dialog.

@@ -1,7 +1,6 @@
 #include "ui/main/PortState.h"
 
 #include <QAbstractEventDispatcher>
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMainWindow>
@@ -9,7 +8,6 @@
 
 #include "link/ModBus.h"
 #include "platform/Ui.h"
-#include "ui/dialogs/Progress.h"
 #include "ui/main/Main.h"
 
 namespace {
@@ -134,20 +132,10 @@ void TPortState::LetGoIfLost() {
     *held = false;
 }
 
-// Whether a reopening may hold the GUI thread now: nothing is under way that waits on it.
-bool TPortState::Idle() const {
-  if (QApplication::activeModalWidget() || QApplication::activePopupWidget() ||
-      !window_->isEnabled())
-    return false;
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (qobject_cast<TProgressForm*>(w) && w->isVisible()) return false;
-  return !(Main::PuskHeld || Main::StopHeld || Main::ControlHeld || Main::KvitirHeld ||
-           Main::SbrosHeld || Main::RestartHeld);
-}
-
 void TPortState::Tick() {
   Refresh();
-  if (Now() != State::Lost || !Idle()) return;
+  // A reopening holds the GUI thread: only when nothing under way waits on it.
+  if (Now() != State::Lost || !Main::Idle(window_)) return;
   if (pauseTicks_ > 0) {
     --pauseTicks_;
     return;

@@ -37,7 +37,6 @@ class TPortState : public QObject {
  private:
   enum class State { NotOpen, Open, Lost };
   static State Now();
-  bool Idle() const;
   static void LetGoIfLost();
   void Tick();
   void ShowState(State state);

@@ -1,7 +1,6 @@
 #include "ui/main/StatePoll.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QMainWindow>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -9,7 +8,6 @@
 
 #include "device/LIR.h"
 #include "link/FrameDecode.h"
-#include "ui/dialogs/Progress.h"
 #include "ui/main/Images.h"
 #include "ui/main/Main.h"
 
@@ -20,13 +18,8 @@ constexpr int kTickMs = 1000;
 }  // namespace
 
 TStatePoll::TStatePoll(QMainWindow* window, QAction* action, QTableWidget* channels,
-                       QStatusBar* bar, std::function<bool()> busy)
-    : QObject(window),
-      window_(window),
-      action_(action),
-      channels_(channels),
-      bar_(bar),
-      busy_(std::move(busy)) {
+                       QStatusBar* bar)
+    : QObject(window), window_(window), action_(action), channels_(channels), bar_(bar) {
   timer_.setInterval(kTickMs);
   connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
   connect(action_, &QAction::toggled, this, [this](bool on) {
@@ -45,12 +38,7 @@ void TStatePoll::Shown(uint8_t address, int channels, int state) {
 
 void TStatePoll::Tick() {
   // The user's own work with the line comes first; the lamps wait for the next tick.
-  if (busy_() || QApplication::activeModalWidget() || QApplication::activePopupWidget() ||
-      !window_->isEnabled() || !channels_->isVisible() || address_ < 0)
-    return;
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (qobject_cast<TProgressForm*>(w) && w->isVisible()) return;
-  Poll();
+  if (Main::Idle(window_) && channels_->isVisible() && address_ >= 0) Poll();
 }
 
 bool TStatePoll::Poll() {

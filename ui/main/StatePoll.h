@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
-#include <functional>
 
 class QAction;
 class QMainWindow;
@@ -18,9 +17,7 @@ class TStatePoll : public QObject {
   Q_OBJECT
 
  public:
-  // busy: true while something else holds the line or the window.
-  TStatePoll(QMainWindow* window, QAction* action, QTableWidget* channels, QStatusBar* bar,
-             std::function<bool()> busy);
+  TStatePoll(QMainWindow* window, QAction* action, QTableWidget* channels, QStatusBar* bar);
 
   // The table now shows this unit's channels, with the lamps of `state` (-1: not read).
   void Shown(uint8_t address, int channels, int state);
@@ -34,7 +31,6 @@ class TStatePoll : public QObject {
   QAction* action_;
   QTableWidget* channels_;
   QStatusBar* bar_;
-  std::function<bool()> busy_;
   QTimer timer_;
   int address_ = -1;  // the unit of the table shown, -1 before any
   int count_ = 0;
