@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,10 +16,12 @@
 
 namespace {
 
-volatile sig_atomic_t stopRequested = 0;
+// Atomic, not volatile: a signal may land on any thread not blocking it.
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set in a signal handler");
 
 void OnSignal(int) {
-  stopRequested = 1;
+  stopRequested = true;
 }
 
 void CatchSignals() {
@@ -28,6 +31,16 @@ void CatchSignals() {
   action.sa_flags = 0;  // no restart: a signal ends the wait at once
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+}
+
+// The serving threads inherit a mask that keeps SIGINT and SIGTERM for the main loop.
+sigset_t BlockStopSignals() {
+  sigset_t stop, old;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop, &old);
+  return old;
 }
 
 void PrintFrames(Sim::Simulator& sim) {
@@ -71,6 +84,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   CatchSignals();
+  const sigset_t unblocked = BlockStopSignals();
 
   Sim::Simulator sim(options.Line, options.Units);
   if (options.FaultNext > 0) {
@@ -104,6 +118,7 @@ int main(int argc, char** argv) {
                 options.Control.c_str());
   }
   std::fflush(stdout);
+  pthread_sigmask(SIG_SETMASK, &unblocked, nullptr);
 
   std::string pending;
   std::vector<uint8_t> bytes;
